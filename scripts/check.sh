@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds and tests tandel in all three configurations: native x86_64, 32-bit
+# x86, and AddressSanitizer + UndefinedBehaviorSanitizer (with the fuzzers).
+# First installs whatever is missing (apt-get, when run as root). Ends with one
+# pass/fail summary; the exit status is 0 only when every step passed.
+set -u
+cd "$(dirname "$0")/.."
+root=$(pwd)
+logs=$root/build/logs
+mkdir -p "$logs"
+
+packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
+          strace python3 socat git)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get update -qq &&
+            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+                "${missing[@]}" >"$logs/apt.log" 2>&1 ||
+            { echo "apt-get failed, see $logs/apt.log"; exit 1; }
+    else
+        echo "missing packages: ${missing[*]}; run this script as root to install them"
+        exit 1
+    fi
+fi
+
+summary=()
+failures=0
+# step NAME COMMAND...: runs the command with its output in a log, records the result.
+step() {
+    local name=$1
+    shift
+    local log="$logs/${name//[^A-Za-z0-9]/-}.log"
+    echo "== $name"
+    if "$@" >"$log" 2>&1; then
+        summary+=("PASS  $name")
+    else
+        summary+=("FAIL  $name  (log: ${log#$root/})")
+        failures=$((failures + 1))
+        tail -n 60 "$log"
+    fi
+}
+
+for preset in native x86 asan; do
+    step "$preset configure" cmake --preset "$preset"
+    step "$preset build" cmake --build --preset "$preset"
+    step "$preset tests" ctest --preset "$preset"
+done
+
+# What each fuzzer reached in its bounded run.
+fuzzlog=build/asan/Testing/Temporary/LastTest.log
+if [ -f "$fuzzlog" ]; then
+    fuzzruns=$(awk '/ Testing: /{name=$NF} /^Done [0-9]+ runs in/{print "      " name ": " $2 " runs in " $5 " s"}' "$fuzzlog")
+fi
+
+echo
+echo "==================== summary ===================="
+printf '%s\n' "${summary[@]}"
+[ -n "${fuzzruns:-}" ] && { echo "fuzzers:"; echo "$fuzzruns"; }
+if [ "$failures" -eq 0 ]; then
+    echo "ALL PASSED (${#summary[@]} steps)"
+else
+    echo "FAILED: $failures of ${#summary[@]} steps"
+fi
+[ "$failures" -eq 0 ]
