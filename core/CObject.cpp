@@ -1,0 +1,5 @@
+#include "CObject.h"
+
+CObject::CObject() {}
+
+CObject::~CObject() {}

@@ -1,0 +1,408 @@
+#include "CString.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace {
+
+// What a string reads as when it never obtained a block. Nothing writes to it:
+// every write into a string is bounded by its block size, which is then 0.
+char g_noBlockText[1];
+
+// Texts are measured up to this bound: anything longer cannot be held by any
+// block, and stopping there keeps the arithmetic on lengths far from overflow.
+const int kLongestText = CStreamBuf::kMaxSize;
+
+// The most characters a fresh block can take (BlockSize(65503) == 65536).
+const int kLongestContent = 65503;
+
+int TextLength(const char* text) { return static_cast<int>(strnlen(text, kLongestText)); }
+
+// Every digit run followed by '$' selects an argument by position; such
+// formats are not measured argument by argument.
+bool SkipDigits(const char*& p) {
+    while (*p >= '0' && *p <= '9') ++p;
+    return *p == '$';
+}
+
+// Sums the lengths of the arguments of the plain "%s" directives of `format`,
+// reading every argument with the type its own directive gives it, as
+// vsprintf will. Stops measuring at the first positional directive.
+int PlainStringArgumentLengths(const char* format, va_list args) {
+    va_list ap;
+    va_copy(ap, args);
+    int total = 0;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') continue;
+        const char* start = p++;
+        while (*p != '\0' && std::strchr("-+ #0'I", *p) != nullptr) ++p;
+        if (*p == '*') {
+            ++p;
+            if (SkipDigits(p)) break;
+            (void)va_arg(ap, int);
+        } else if (SkipDigits(p)) {
+            break;
+        }
+        if (*p == '.') {
+            ++p;
+            if (*p == '*') {
+                ++p;
+                if (SkipDigits(p)) break;
+                (void)va_arg(ap, int);
+            } else {
+                SkipDigits(p);
+            }
+        }
+        char size = 0;  // 'l' long, 'L' long long or long double, 'j' intmax_t, 'z' size_t
+        for (;; ++p) {
+            if (*p == 'h') continue;
+            if (*p == 'l') { size = size == 'l' ? 'L' : 'l'; continue; }
+            if (*p == 'q' || *p == 'L') { size = 'L'; continue; }
+            if (*p == 'j') { size = 'j'; continue; }
+            if (*p == 'z' || *p == 'Z' || *p == 't') { size = 'z'; continue; }
+            break;
+        }
+        switch (*p) {
+            case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+                if (size == 'L') (void)va_arg(ap, long long);
+                else if (size == 'l') (void)va_arg(ap, long);
+                else if (size == 'j') (void)va_arg(ap, intmax_t);
+                else if (size == 'z') (void)va_arg(ap, size_t);
+                else (void)va_arg(ap, int);
+                break;
+            case 'c': case 'C':
+                (void)va_arg(ap, int);  // wint_t is promoted like int
+                break;
+            case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+                if (size == 'L') (void)va_arg(ap, long double);
+                else (void)va_arg(ap, double);
+                break;
+            case 's': {
+                const char* text = va_arg(ap, const char*);
+                if (p == start + 1 && text != nullptr) total += TextLength(text);
+                if (total > kLongestText) total = kLongestText;
+                break;
+            }
+            case 'S': case 'p': case 'n':
+                (void)va_arg(ap, void*);
+                break;
+            case '\0':
+                --p;  // a '%' ending the format: let the loop see the end
+                break;
+            default:  // "%%", "%m" and conversions vsprintf does not know take no argument
+                break;
+        }
+    }
+    va_end(ap);
+    return total;
+}
+
+// The size the formatted text is expected to take, walked character by
+// character: a plain character counts 1; a '%' counts nothing and the
+// character after it decides: 'd' adds 4, 'c' adds 1, 's' the length of its
+// argument, anything else (and the end of the format) 10; that character then
+// counts 1 itself, except a '%', which starts another directive. So "%d"
+// reserves 5, "%c" 2, "%s" its text's length plus 1.
+// Only a "%s" that vsprintf itself reads as a directive is measured; the one
+// in "%%s" is literal text and adds nothing for an argument.
+int EstimateFormattedLength(const char* format, va_list args) {
+    int estimate = 0;
+    bool measureStrings = false;
+    for (const char* p = format; *p != '\0';) {
+        if (estimate >= kLongestText) return kLongestText;
+        if (*p != '%') {
+            ++estimate;
+            ++p;
+            continue;
+        }
+        const char next = p[1];
+        if (next == 'd') estimate += 4;
+        else if (next == 'c') estimate += 1;
+        else if (next == 's') measureStrings = true;
+        else estimate += 10;
+        if (next == '\0') break;
+        if (next == '%') {
+            ++p;
+            continue;
+        }
+        ++estimate;
+        p += 2;
+    }
+    if (measureStrings) estimate += PlainStringArgumentLengths(format, args);
+    return estimate < kLongestText ? estimate : kLongestText;
+}
+
+}  // namespace
+
+int CString::BlockSize(int length) { return length <= 0 ? 32 : (length & ~31) + 64; }
+
+void CString::AllocateBuffer(int length, const char* source) {
+    CStreamBuf fresh;
+    try {
+        fresh.AllocateBuf(BlockSize(length));
+    } catch (...) {
+        // Refused: go on with the block the string has, if the content fits it.
+    }
+    if (fresh.GetBuf() != nullptr) {
+        // The old block moves into `fresh` and is freed only after the copy
+        // below, since the source may lie inside it.
+        m_Buffer.Swap(fresh);
+    } else if (source != nullptr && length >= m_Buffer.GetLength()) {
+        return;  // does not fit: the string keeps what it had
+    }
+    char* block = m_Buffer.GetBuf();
+    if (source != nullptr && length > 0) {
+        std::memmove(block, source, length);
+        m_nLength = length;
+    } else {
+        m_nLength = 0;
+    }
+    m_Buffer.Zero(m_nLength);
+    m_pData = block != nullptr ? block : g_noBlockText;
+}
+
+void CString::ConcatCopy(int length1, const char* source1, int length2, const char* source2) {
+    const int total = length1 + length2;
+    if (total < m_Buffer.GetLength()) {
+        // In place: only the appended characters and the terminator are
+        // written; the bytes after it are 0 already, as after every operation.
+        char* block = m_Buffer.GetBuf();
+        if (source1 != block) std::memmove(block, source1, length1);
+        std::memmove(block + length1, source2, length2);
+        block[total] = '\0';
+        m_nLength = total;
+        return;
+    }
+    // The content is assembled in a block of its final size, which the string
+    // then adopts; both sources stay readable until they have been copied.
+    CStreamBuf fresh;
+    try {
+        fresh.AllocateBuf(BlockSize(total));
+    } catch (...) {
+        return;  // refused: the string keeps what it had
+    }
+    char* block = fresh.GetBuf();
+    if (length1 > 0) std::memcpy(block, source1, length1);
+    if (length2 > 0) std::memcpy(block + length1, source2, length2);
+    fresh.Zero(total);
+    m_Buffer.Swap(fresh);
+    m_nLength = total;
+    m_pData = block;
+}
+
+CString::CString() : m_nLength(0), m_pData(g_noBlockText) { AllocateBuffer(0, nullptr); }
+
+CString::CString(const char* text) : m_nLength(0), m_pData(g_noBlockText) {
+    if (text != nullptr)
+        AllocateBuffer(TextLength(text), text);
+    else
+        AllocateBuffer(0, nullptr);
+}
+
+CString::CString(const CString& other) : m_nLength(0), m_pData(g_noBlockText) {
+    AllocateBuffer(other.m_nLength, other.m_pData);
+}
+
+CString::~CString() {}
+
+CString& CString::operator=(const CString& other) {
+    AllocateBuffer(other.m_nLength, other.m_pData);
+    return *this;
+}
+
+CString& CString::operator=(const char* text) {
+    AllocateBuffer(TextLength(text), text);
+    return *this;
+}
+
+CString CString::operator+(const char* text) {
+    CString result(*this);
+    result += text;
+    return result;
+}
+
+CString CString::operator+(const CString& other) {
+    CString result(*this);
+    result += other;
+    return result;
+}
+
+CString operator+(const char* text, const CString& str) {
+    CString result(text);
+    result += str;
+    return result;
+}
+
+CString& CString::operator+=(const CString& other) {
+    ConcatCopy(m_nLength, m_pData, other.m_nLength, other.m_pData);
+    return *this;
+}
+
+CString& CString::operator+=(const char* text) {
+    ConcatCopy(m_nLength, m_pData, TextLength(text), text);
+    return *this;
+}
+
+char CString::operator[](int index) { return GetAt(index); }
+
+char CString::GetAt(int index) {
+    if (index < 0 || index > m_nLength) return -1;
+    return m_pData[index];
+}
+
+char* CString::GetBuffer() const { return m_pData; }
+
+int CString::GetLength() const { return m_nLength; }
+
+bool CString::operator==(const CString& other) { return std::strcmp(m_pData, other.m_pData) == 0; }
+
+bool CString::operator==(const char* text) {
+    return text != nullptr && std::strcmp(m_pData, text) == 0;
+}
+
+bool CString::operator!=(const CString& other) { return !(*this == other); }
+
+bool CString::operator!=(const char* text) { return !(*this == text); }
+
+// Compared character by character instead of through two upper-cased scratch
+// copies: the result is the same (a NUL in the string never matches a
+// character of the text, whose length equals ours) without the allocations.
+bool CString::EqualByNoCase(const char* text) {
+    if (text == nullptr || TextLength(text) != m_nLength) return false;
+    for (int i = 0; i < m_nLength; ++i) {
+        const unsigned char ours = static_cast<unsigned char>(m_pData[i]);
+        const unsigned char theirs = static_cast<unsigned char>(text[i]);
+        if (ours == theirs) continue;
+        if (ours == 0 || std::toupper(ours) != std::toupper(theirs)) return false;
+    }
+    return true;
+}
+
+char* CString::Find(const char* text) const {
+    return text != nullptr ? std::strstr(m_pData, text) : nullptr;
+}
+
+char* CString::Find(char c) const { return std::strchr(m_pData, c); }
+
+int CString::FindIndex(const char* text) const {
+    const char* found = Find(text);
+    if (found == nullptr) return -1;
+    const int position = static_cast<int>(found - m_pData);
+    return position < m_nLength ? position : -1;
+}
+
+int CString::FindIndex(char c) const {
+    if (m_nLength <= 0) return -1;
+    const void* found = std::memchr(m_pData, c, m_nLength);
+    return found != nullptr ? static_cast<int>(static_cast<const char*>(found) - m_pData) : -1;
+}
+
+int CString::ReverseFindIndex(char c) const {
+    const char* found = std::strrchr(m_pData, c);
+    return found != nullptr ? static_cast<int>(found - m_pData) : -1;
+}
+
+void CString::TrimLeft(char c) {
+    int count = 0;
+    while (count < m_nLength && m_pData[count] == c) ++count;
+    if (count == 0) return;
+    const int remaining = m_nLength - count;
+    std::memmove(m_pData, m_pData + count, remaining);
+    std::memset(m_pData + remaining, 0, count);
+    m_nLength = remaining;
+}
+
+void CString::TrimRight(char c) {
+    while (m_nLength > 0 && m_pData[m_nLength - 1] == c) m_pData[--m_nLength] = '\0';
+}
+
+void CString::Left(int count) {
+    if (count > m_nLength) count = m_nLength;
+    if (count < 0) count = 0;
+    m_nLength = count;
+    m_Buffer.Zero(count);
+}
+
+void CString::Mid(int start) {
+    if (start < 0) return;
+    if (start >= m_nLength) {
+        Empty();
+        return;
+    }
+    m_nLength -= start;
+    std::memmove(m_pData, m_pData + start, m_nLength);
+    m_Buffer.Zero(m_nLength);
+}
+
+void CString::MakeSameCase(bool upper) {
+    for (int i = 0; i < m_nLength; ++i) {
+        const unsigned char c = static_cast<unsigned char>(m_pData[i]);
+        m_pData[i] = static_cast<char>(upper ? std::toupper(c) : std::tolower(c));
+    }
+}
+
+void CString::MakeUpper() { MakeSameCase(true); }
+
+void CString::MakeLower() { MakeSameCase(false); }
+
+void CString::Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatV(format, args);
+    va_end(args);
+}
+
+// The block follows the estimate while the text fits it; a text that does not
+// fit is formatted again into a block sized by its real length, cut to the
+// largest block when even that cannot hold it.
+void CString::FormatV(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    const int estimate = EstimateFormattedLength(format, args);
+    if (estimate >= m_Buffer.GetLength()) AllocateBuffer(estimate, nullptr);
+    int size = m_Buffer.GetLength();
+    int written = std::vsnprintf(m_Buffer.GetBuf(), size, format, args);
+    if (written >= size) {
+        AllocateBuffer(written < kLongestContent ? written : kLongestContent, nullptr);
+        size = m_Buffer.GetLength();
+        written = std::vsnprintf(m_Buffer.GetBuf(), size, format, again);
+    }
+    va_end(again);
+    char* block = m_Buffer.GetBuf();
+    if (block == nullptr) return;  // no block could be had: the string stays empty
+    block[size - 1] = '\0';  // a format that failed midway may leave no terminator
+    const int previousLength = m_nLength;
+    m_nLength = static_cast<int>(std::strlen(block));
+    // Clear what the old text and the written bytes left behind the new end
+    // (a "%c" of 0 writes past it); a failed format may have written anywhere.
+    if (written < 0) {
+        m_Buffer.Zero(m_nLength);
+    } else {
+        const int dirtyEnd = std::max(previousLength, std::min(written, size - 1));
+        if (dirtyEnd > m_nLength) std::memset(block + m_nLength, 0, dirtyEnd - m_nLength);
+    }
+}
+
+void CString::Empty() {
+    m_nLength = 0;
+    m_Buffer.Zero(0);
+}
+
+bool CString::IsEmpty() { return m_nLength == 0; }
+
+CString::operator const char*() const { return m_pData; }
+
+std::ostream& operator<<(std::ostream& out, const CString& str) { return out << str.GetBuffer(); }
+
+std::istream& operator>>(std::istream& in, CString& str) {
+    std::string word;
+    in >> word;
+    str = word.c_str();
+    return in;
+}
