@@ -1,0 +1,171 @@
+// Drives random sequences of CString operations side by side with a
+// std::string model of what each operation must do, and aborts on the first
+// difference. Lengths stay far below the largest block, so no allocation is
+// ever refused and the model needs no notion of blocks.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "CString.h"
+
+namespace {
+
+const std::size_t kLengthCap = 8192;
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "CString differs from the model: %s\n", what);
+        std::abort();
+    }
+}
+
+void CheckSame(const CString& s, const std::string& model) {
+    Check(s.GetLength() == static_cast<int>(model.size()), "length");
+    Check(std::memcmp(s.GetBuffer(), model.data(), model.size()) == 0, "characters");
+    Check(s.GetBuffer()[model.size()] == '\0', "terminator");
+}
+
+// What the string's text-wise operations see: the characters up to the first NUL.
+std::string Visible(const std::string& model) { return std::string(model.c_str()); }
+
+int ExpectedFindIndex(const std::string& model, const std::string& text) {
+    const std::size_t at = Visible(model).find(text);
+    return at != std::string::npos && at < model.size() ? static_cast<int>(at) : -1;
+}
+
+int ExpectedReverseFindIndex(const std::string& model, char c) {
+    const std::string visible = Visible(model);
+    if (c == '\0') return static_cast<int>(visible.size());
+    const std::size_t at = visible.rfind(c);
+    return at != std::string::npos ? static_cast<int>(at) : -1;
+}
+
+bool ExpectedNoCaseEqual(const std::string& model, const std::string& text) {
+    if (model.size() != text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(model[i])) !=
+            std::toupper(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    CString strings[2];
+    std::string models[2];
+
+    while (input.remaining_bytes() > 0) {
+        const int which = input.ConsumeBool();
+        CString& s = strings[which];
+        std::string& model = models[which];
+        CString& other = strings[1 - which];
+        const std::string& otherModel = models[1 - which];
+        // A text argument ends at its first NUL, as every const char* does.
+        const std::string text = input.ConsumeRandomLengthString(64).c_str();
+        const char c = input.ConsumeIntegral<char>();
+        const int n = input.ConsumeIntegralInRange<int>(-2, 80);
+
+        switch (input.ConsumeIntegralInRange(0, 22)) {
+            case 0: s = CString(text.c_str()); model = text; break;
+            case 1: s = text.c_str(); model = text; break;
+            case 2: s = other; model = otherModel; break;
+            case 3: s = CString(other); model = otherModel; break;
+            case 4:
+                if (model.size() + text.size() > kLengthCap) break;
+                s += text.c_str(); model += text; break;
+            case 5:
+                if (model.size() + otherModel.size() > kLengthCap) break;
+                s += other; model += otherModel; break;
+            case 6:
+                if (model.size() * 2 > kLengthCap) break;
+                s += s; model += model; break;
+            case 7:
+                if (model.size() + text.size() > kLengthCap) break;
+                s = s + text.c_str(); model += text; break;
+            case 8:
+                if (model.size() + text.size() > kLengthCap) break;
+                s = text.c_str() + s; model = text + model; break;
+            case 9: {
+                const char* found = s.Find(text.c_str());
+                const std::size_t at = Visible(model).find(text);
+                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at, "Find(text)");
+                Check(s.FindIndex(text.c_str()) == ExpectedFindIndex(model, text), "FindIndex(text)");
+                break;
+            }
+            case 10: {
+                const char* found = s.Find(c);
+                const std::string visible = Visible(model);
+                const std::size_t at = c == '\0' ? visible.size() : visible.find(c);
+                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at, "Find(char)");
+                const std::size_t index = model.find(c);
+                Check(s.FindIndex(c) == (index == std::string::npos ? -1 : static_cast<int>(index)),
+                      "FindIndex(char)");
+                Check(s.ReverseFindIndex(c) == ExpectedReverseFindIndex(model, c), "ReverseFindIndex");
+                break;
+            }
+            case 11: {
+                const std::size_t first = model.find_first_not_of(c);
+                model.erase(0, first == std::string::npos ? model.size() : first);
+                s.TrimLeft(c);
+                break;
+            }
+            case 12: {
+                const std::size_t last = model.find_last_not_of(c);
+                model.erase(last == std::string::npos ? 0 : last + 1);
+                s.TrimRight(c);
+                break;
+            }
+            case 13:
+                s.Left(n);
+                model.resize(n < 0 ? 0 : std::min<std::size_t>(n, model.size()));
+                break;
+            case 14:
+                s.Mid(n);
+                if (n >= 0) model.erase(0, std::min<std::size_t>(n, model.size()));
+                break;
+            case 15:
+                s.MakeUpper();
+                for (char& ch : model) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+                break;
+            case 16:
+                s.MakeLower();
+                for (char& ch : model) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                break;
+            case 17: s.Empty(); model.clear(); break;
+            case 18: s.Format("%d", n * 1000003); model = std::to_string(n * 1000003); break;
+            case 19: {
+                s.Format("<%s>%s", text.c_str(), Visible(otherModel).c_str());
+                model = "<" + text + ">" + Visible(otherModel);
+                break;
+            }
+            case 20:
+                s.Format("%c%c", c, 'z');
+                model = c == '\0' ? std::string() : std::string{c, 'z'};
+                break;
+            case 21:
+                Check((s == text.c_str()) == (Visible(model) == text), "operator==(text)");
+                Check((s != other) == (Visible(model) != Visible(otherModel)), "operator!=");
+                Check(s.EqualByNoCase(text.c_str()) == ExpectedNoCaseEqual(model, text), "EqualByNoCase");
+                Check(s.IsEmpty() == model.empty(), "IsEmpty");
+                break;
+            case 22: {
+                const char got = s[n];
+                const char expected = n < 0 || n > static_cast<int>(model.size())
+                                          ? -1
+                                          : (n == static_cast<int>(model.size()) ? '\0' : model[n]);
+                Check(got == expected, "operator[]");
+                break;
+            }
+        }
+        CheckSame(s, model);
+        CheckSame(other, otherModel);
+    }
+    return 0;
+}
