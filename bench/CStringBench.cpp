@@ -5,6 +5,9 @@
 // and <case>/floor; bench/ratios.py turns a JSON run into ratios.
 #include <benchmark/benchmark.h>
 
+#include <strings.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -159,6 +162,93 @@ void AppendThatMoves_Floor(benchmark::State& state) {
     }
 }
 
+void FormatInt_CString(benchmark::State& state) {
+    CString s;
+    int value = 1234567;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(value);
+        s.Format("%d", value);
+        benchmark::DoNotOptimize(s.GetBuffer());
+    }
+}
+
+void FormatInt_Snprintf(benchmark::State& state) {
+    char buffer[32];
+    int value = 1234567;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(value);
+        std::snprintf(buffer, sizeof buffer, "%d", value);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+
+void FormatString_CString(benchmark::State& state) {
+    CString s;
+    const char* text = TextOf(state).c_str();
+    for (auto _ : state) {
+        s.Format("%s", text);
+        benchmark::DoNotOptimize(s.GetBuffer());
+    }
+}
+
+void FormatString_Snprintf(benchmark::State& state) {
+    char buffer[512];
+    const char* text = TextOf(state).c_str();
+    for (auto _ : state) {
+        std::snprintf(buffer, sizeof buffer, "%s", text);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+
+// About 400 characters of prose with the needle at the end.
+std::string Prose() {
+    std::string text;
+    while (text.size() < 394) text += "the quick brown fox jumps over the lazy dog, ";
+    text.resize(394);
+    return text + "needle";
+}
+const std::string kHaystack = Prose();
+
+void FindIndexText_CString(benchmark::State& state) {
+    const CString haystack(kHaystack.c_str());
+    for (auto _ : state) benchmark::DoNotOptimize(haystack.FindIndex("needle"));
+}
+
+void FindIndexText_StdString(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(kHaystack.find("needle"));
+}
+
+void FindText_CString(benchmark::State& state) {
+    const CString haystack(kHaystack.c_str());
+    for (auto _ : state) benchmark::DoNotOptimize(haystack.Find("needle"));
+}
+
+void FindText_StdString(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(kHaystack.find("needle"));
+}
+
+void FindIndexChar_CString(benchmark::State& state) {
+    const CString haystack(kHaystack.c_str());
+    for (auto _ : state) benchmark::DoNotOptimize(haystack.FindIndex('n'));
+}
+
+void FindIndexChar_StdString(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(kHaystack.find('n'));
+}
+
+const std::string kMixedCase = "Content-Type: Application/Octet-Stream";
+const std::string kOtherCase = "content-type: application/octet-stream";
+
+void EqualByNoCase_CString(benchmark::State& state) {
+    CString s(kMixedCase.c_str());
+    for (auto _ : state) benchmark::DoNotOptimize(s.EqualByNoCase(kOtherCase.c_str()));
+}
+
+void EqualByNoCase_Strcasecmp(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(strcasecmp(kMixedCase.c_str(), kOtherCase.c_str()) == 0);
+}
+
 }  // namespace
 
 BENCHMARK(Construct_CString)->Name("Construct/CString")->Arg(40)->Arg(400);
@@ -173,5 +263,18 @@ BENCHMARK(AppendInPlace_Floor)->Name("AppendInPlace/floor");
 BENCHMARK(AppendThatMoves_CString)->Name("AppendThatMoves/CString");
 BENCHMARK(AppendThatMoves_StdString)->Name("AppendThatMoves/std::string");
 BENCHMARK(AppendThatMoves_Floor)->Name("AppendThatMoves/floor");
+
+BENCHMARK(FormatInt_CString)->Name("Format%d/CString");
+BENCHMARK(FormatInt_Snprintf)->Name("Format%d/floor");
+BENCHMARK(FormatString_CString)->Name("Format%s/CString")->Arg(40)->Arg(400);
+BENCHMARK(FormatString_Snprintf)->Name("Format%s/floor")->Arg(40)->Arg(400);
+BENCHMARK(FindIndexText_CString)->Name("FindIndex(text)/CString");
+BENCHMARK(FindIndexText_StdString)->Name("FindIndex(text)/std::string");
+BENCHMARK(FindText_CString)->Name("Find(text)/CString");
+BENCHMARK(FindText_StdString)->Name("Find(text)/std::string");
+BENCHMARK(FindIndexChar_CString)->Name("FindIndex(char)/CString");
+BENCHMARK(FindIndexChar_StdString)->Name("FindIndex(char)/std::string");
+BENCHMARK(EqualByNoCase_CString)->Name("EqualByNoCase/CString");
+BENCHMARK(EqualByNoCase_Strcasecmp)->Name("EqualByNoCase/strcasecmp");
 
 BENCHMARK_MAIN();

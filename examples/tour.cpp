@@ -13,8 +13,27 @@ static void TourStrings() {
     std::cout << "built: " << greeting << " (" << greeting.GetLength() << " characters)\n";
     CString twice = greeting + " / " + greeting;
     std::cout << "concatenated: " << twice << "\n";
-    std::cout << "character 4: '" << greeting[4] << "', at the length: " << int(greeting[13])
-              << ", beyond it: " << int(greeting[14]) << "\n";
+    const int length = greeting.GetLength();
+    std::cout << "character 4: '" << greeting[4] << "', at the length: " << int(greeting[length])
+              << ", beyond it: " << int(greeting[length + 1]) << "\n";
+
+    CString line;
+    line.Format("%s=%d (%5.1f%%)", "retries", 3, 42.5);
+    std::cout << "formatted: " << line << "\n";
+    std::cout << "'=' at " << line.FindIndex('=') << ", \"(\" at " << line.FindIndex("(")
+              << ", last 'r' at " << line.ReverseFindIndex('r') << "\n";
+    CString key(line);
+    key.Left(key.FindIndex('='));
+    CString value(line);
+    value.Mid(value.FindIndex('=') + 1);
+    std::cout << "key '" << key << "', value '" << value << "'\n";
+    key.MakeUpper();
+    std::cout << "upper: " << key << ", equal to \"Retries\" ignoring case: "
+              << (key.EqualByNoCase("Retries") ? "yes" : "no") << "\n";
+    CString padded("  [main]  ");
+    padded.TrimLeft(' ');
+    padded.TrimRight(' ');
+    std::cout << "trimmed: '" << padded << "'\n";
 }
 
 static void TourExceptions() {

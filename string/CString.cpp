@@ -1,6 +1,9 @@
 #include "CString.h"
 
+#include <strings.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +25,46 @@ const int kLongestText = CStreamBuf::kMaxSize;
 // The most characters a fresh block can take (BlockSize(65503) == 65536).
 const int kLongestContent = 65503;
 
-int TextLength(const char* text) { return static_cast<int>(strnlen(text, kLongestText)); }
+int TextLength(const char* text) {
+    const std::size_t length = std::strlen(text);
+    return length < static_cast<std::size_t>(kLongestText) ? static_cast<int>(length) : kLongestText;
+}
+
+// Case-blind equality of `length` bytes, byte by byte through toupper.
+bool EqualAfterToUpper(const char* ours, const char* theirs, int length) {
+#ifdef __GLIBC__
+    // The locale's tables, looked up once per comparison instead of per byte.
+    const std::int32_t* upper = *__ctype_toupper_loc();
+    // Locale tables keep their address for the life of the process, so the
+    // verdict on a table is remembered by its address.
+    static std::atomic<const std::int32_t*> asciiTable{nullptr};
+    static std::atomic<const std::int32_t*> otherTable{nullptr};
+    bool asciiOnly = upper == asciiTable.load(std::memory_order_relaxed);
+    if (!asciiOnly && upper != otherTable.load(std::memory_order_relaxed)) {
+        const std::int32_t* lower = *__ctype_tolower_loc();
+        asciiOnly = true;
+        for (int c = 0; c < 256 && asciiOnly; ++c) {
+            asciiOnly = upper[c] == (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) &&
+                        lower[c] == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        (asciiOnly ? asciiTable : otherTable).store(upper, std::memory_order_relaxed);
+    }
+    // With plain ASCII case ("C", "POSIX", and single bytes in UTF-8 locales)
+    // the C library's vectorised comparison gives exactly the same answer.
+    if (asciiOnly) return strncasecmp(ours, theirs, length) == 0;
+#endif
+    for (int i = 0; i < length; ++i) {
+        const unsigned char a = static_cast<unsigned char>(ours[i]);
+        const unsigned char b = static_cast<unsigned char>(theirs[i]);
+        if (a == b) continue;
+#ifdef __GLIBC__
+        if (a == 0 || upper[a] != upper[b]) return false;
+#else
+        if (a == 0 || std::toupper(a) != std::toupper(b)) return false;
+#endif
+    }
+    return true;
+}
 
 // Every digit run followed by '$' selects an argument by position; such
 // formats are not measured argument by argument.
@@ -136,6 +178,23 @@ int EstimateFormattedLength(const char* format, va_list args) {
     }
     if (measureStrings) estimate += PlainStringArgumentLengths(format, args);
     return estimate < kLongestText ? estimate : kLongestText;
+}
+
+// The first occurrence of `text` among the `length` characters at `chars`,
+// but only before their first NUL, as strstr sees them: candidates come from
+// memchr on the first byte, which is faster than strstr on ordinary text.
+char* SearchText(char* chars, int length, const char* text) {
+    const std::size_t needed = std::strlen(text);
+    if (needed == 0) return chars;
+    if (needed > static_cast<std::size_t>(length)) return nullptr;
+    char* const lastStart = chars + (length - needed);
+    for (char* at = chars; at <= lastStart; ++at) {
+        at = static_cast<char*>(std::memchr(at, text[0], lastStart - at + 1));
+        if (at == nullptr) return nullptr;
+        if (std::memcmp(at + 1, text + 1, needed - 1) == 0)
+            return std::memchr(chars, '\0', at - chars) == nullptr ? at : nullptr;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -270,22 +329,16 @@ bool CString::operator!=(const CString& other) { return !(*this == other); }
 
 bool CString::operator!=(const char* text) { return !(*this == text); }
 
-// Compared character by character instead of through two upper-cased scratch
-// copies: the result is the same (a NUL in the string never matches a
-// character of the text, whose length equals ours) without the allocations.
+// Compared in place instead of through two upper-cased scratch copies: the
+// result is the same (a NUL in the string never matches a character of the
+// text, whose length equals ours) without the allocations.
 bool CString::EqualByNoCase(const char* text) {
-    if (text == nullptr || TextLength(text) != m_nLength) return false;
-    for (int i = 0; i < m_nLength; ++i) {
-        const unsigned char ours = static_cast<unsigned char>(m_pData[i]);
-        const unsigned char theirs = static_cast<unsigned char>(text[i]);
-        if (ours == theirs) continue;
-        if (ours == 0 || std::toupper(ours) != std::toupper(theirs)) return false;
-    }
-    return true;
+    return text != nullptr && TextLength(text) == m_nLength &&
+           EqualAfterToUpper(m_pData, text, m_nLength);
 }
 
 char* CString::Find(const char* text) const {
-    return text != nullptr ? std::strstr(m_pData, text) : nullptr;
+    return text != nullptr ? SearchText(m_pData, m_nLength, text) : nullptr;
 }
 
 char* CString::Find(char c) const { return std::strchr(m_pData, c); }

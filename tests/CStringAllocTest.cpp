@@ -119,3 +119,72 @@ TEST(CStringAllocTest, RefusedAssignmentOrAppendThatDoesNotFitChangesNothing) {
     s += std::string(80, 'z').c_str();
     EXPECT_EQ(Text(s), "kept");
 }
+
+TEST(CStringAllocTest, FormatKeepsTheBlockWhileTheEstimateIsBelowItsSize) {
+    CString s;
+    char* block = s.GetBuffer();
+    Scope scope;
+    s.Format("%d", 42);
+    EXPECT_EQ(scope.Count(), 0u);
+    EXPECT_EQ(s.GetBuffer(), block);
+    EXPECT_EQ(Text(s), "42");
+    // "%d" reserves 5, but INT_MIN still fits the 32-byte block.
+    s.Format("%d", -2147483647 - 1);
+    EXPECT_EQ(scope.Count(), 0u);
+    EXPECT_EQ(Text(s), "-2147483648");
+}
+
+TEST(CStringAllocTest, FormatMovesToTheEstimatesBlockWhenTheEstimateReachesTheSize) {
+    // "%s" reserves its text's length plus 1: 31 characters make 32, which is
+    // not below the 32-byte block.
+    CString s;
+    Scope scope;
+    s.Format("%s", std::string(31, 'x').c_str());
+    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{96});
+    EXPECT_EQ(s.GetLength(), 31);
+}
+
+TEST(CStringAllocTest, FormattedTextLongerThanTheEstimateGetsABlockForItsRealLength) {
+    {
+        CString s;
+        Scope scope;
+        s.Format("%300d", 1);  // the estimate is 13
+        EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{352});
+        EXPECT_EQ(s.GetLength(), 300);
+    }
+    // The estimate's block, and the real length's, would be too large: the
+    // text is cut to the largest block.
+    const std::string huge(70000, 'c');
+    CString cut;
+    Scope scope;
+    cut.Format("%s", huge.c_str());
+    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{65536});
+    EXPECT_EQ(cut.GetLength(), 65535);
+}
+
+TEST(CStringAllocTest, InPlaceOperationsNeverAllocate) {
+    CString s("  Some Text\n\n");
+    CString other("x");
+    Scope scope;
+    s.TrimLeft(' ');
+    s.TrimRight('\n');
+    s.MakeUpper();
+    s.MakeLower();
+    s.Mid(1);
+    s.Left(3);
+    EXPECT_TRUE(s.EqualByNoCase("OME"));
+    EXPECT_FALSE(s == other);
+    EXPECT_EQ(s.FindIndex("me"), 1);
+    s.Empty();
+    EXPECT_EQ(scope.Count(), 0u);
+}
+
+TEST(CStringAllocTest, EmptyKeepsTheBlockForLaterAppends) {
+    CString s(std::string(100, 'x').c_str());  // 160-byte block
+    s.Empty();
+    Scope scope;
+    for (int i = 0; i < 159; ++i) s += "y";
+    EXPECT_EQ(scope.Count(), 0u);
+    s += "z";  // the 160th character reaches the block size
+    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{224});
+}
