@@ -1,7 +1,13 @@
 // A short tour of tandel: each class in a few lines, printing what it does.
+#include <stdlib.h>
+
+#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <string>
 
 #include "CException.h"
+#include "CProfile.h"
 #include "CStreamBuf.h"
 #include "CString.h"
 
@@ -49,8 +55,39 @@ static void TourExceptions() {
     }
 }
 
+static void TourProfiles() {
+    std::cout << "== CProfile\n";
+    char directory[] = "/tmp/tandel-tour-XXXXXX";
+    if (mkdtemp(directory) == nullptr) return;
+    const std::string path = std::string(directory) + "/app.rc";
+    {
+        CProfile profile(path.c_str());  // created, with permission bits 0600
+        profile.WriteProfile("server", "host", "example.org");
+        profile.WriteProfile("server", "port", 8080);
+        profile.WriteProfile("client", "retries", 3);
+        profile.WriteProfile("server", "port", 8443);  // replaced where it stands
+        profile.WriteProfile("server", "bad[key", "refused");
+
+        CString host;
+        int port = 0;
+        profile.GetProfile("server", "host", host);
+        profile.GetProfile("server", "port", &port);
+        std::cout << "server host " << host << ", port " << port << "\n";
+        CString missing("x");
+        profile.GetProfile("server", "timeout", missing);
+        std::cout << "a missing entry reads as '" << missing << "'\n";
+    }
+    std::ifstream file(path);
+    std::ostringstream content;
+    content << file.rdbuf();
+    std::cout << "the file now holds:\n" << content.str();
+    std::remove(path.c_str());
+    std::remove(directory);
+}
+
 int main() {
     TourStrings();
     TourExceptions();
+    TourProfiles();
     return 0;
 }

@@ -1,0 +1,188 @@
+// A random profile file and a random sequence of lookups and writes, checked
+// against an independent model of the profile format kept in a std::string:
+// after every call the file must hold exactly what the model holds.
+//
+// Input: the file's content up to the first 0x01 byte, then the calls.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "CProfile.h"
+#include "CString.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "CProfile differs from the model: %s\n", what);
+        std::abort();
+    }
+}
+
+// The file as the format reads it: pieces of at most 255 bytes, each ending
+// after a line feed, after 255 bytes or at the end of the file.
+struct Piece {
+    std::size_t start;
+    std::size_t size;
+};
+
+std::vector<Piece> Pieces(const std::string& file) {
+    std::vector<Piece> pieces;
+    for (std::size_t at = 0; at < file.size();) {
+        std::size_t size = 0;
+        while (at + size < file.size() && size < 255) {
+            if (file[at + size++] == '\n') break;
+        }
+        pieces.push_back({at, size});
+        at += size;
+    }
+    return pieces;
+}
+
+// What string functions see of a piece: its bytes up to the first NUL.
+std::string Text(const std::string& file, const Piece& piece) {
+    return std::string(file.substr(piece.start, piece.size).c_str());
+}
+
+struct Search {
+    bool found = false;
+    bool sectionFound = false;
+    std::size_t position = 0;  // where the stream stands afterwards
+    std::string line;          // the entry line's text, when found
+};
+
+Search Find(const std::string& file, const std::string& section, const std::string& key) {
+    Search search;
+    search.position = file.size();
+    bool inSection = false;
+    for (const Piece& piece : Pieces(file)) {
+        const std::string text = Text(file, piece);
+        const std::size_t open = text.find('[');
+        if (open != std::string::npos) {
+            if (inSection) {
+                search.position = piece.start;
+                return search;
+            }
+            const std::size_t close = text.find(']', open + 1);
+            inSection = (close == std::string::npos ? "" : text.substr(open + 1, close - open - 1)) == section;
+            search.sectionFound = inSection;
+        } else if (inSection) {
+            const std::size_t equals = text.find('=');
+            if ((equals == std::string::npos ? "" : text.substr(0, equals)) == key) {
+                search.found = true;
+                search.position = piece.start;
+                search.line = text;
+                return search;
+            }
+        }
+    }
+    return search;
+}
+
+std::string ValueOf(const Search& search) {
+    if (!search.found) return "";
+    const std::size_t equals = search.line.find('=');
+    std::string value = equals == std::string::npos ? search.line : search.line.substr(equals + 1);
+    while (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
+}
+
+void ModelWrite(std::string& file, const std::string& section, const std::string& key,
+                const std::string& value) {
+    const std::string entry = key + "=" + value + "\n";
+    if (key.find_first_of("=[\n") != std::string::npos ||
+        value.find_first_of("[\n") != std::string::npos ||
+        section.find_first_of("]\n") != std::string::npos || entry.size() > 255)
+        return;
+    const Search search = Find(file, section, key);
+    if (search.found) {
+        const std::size_t lineFeed = file.find('\n', search.position);
+        const std::size_t end = lineFeed == std::string::npos ? file.size() : lineFeed + 1;
+        file.replace(search.position, end - search.position, entry);
+        return;
+    }
+    std::string text;
+    if (search.position > 0 && file[search.position - 1] != '\n') text = "\n";
+    if (!search.sectionFound) {
+        if (section.size() + 3 > 255) return;
+        text += "[" + section + "]\n";
+    }
+    file.insert(search.position, text + entry);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+const std::string& ProfilePath() {
+    static const std::string path = "/tmp/tandel-profile-fuzz-" + std::to_string(getpid()) + ".rc";
+    return path;
+}
+
+// Names mostly from a small set, so that writes meet what lookups ask for.
+std::string Name(FuzzedDataProvider& input) {
+    static const char* const kNames[] = {"", "a", "b", "key", "main", " a", "a "};
+    if (input.ConsumeBool()) return kNames[input.ConsumeIntegralInRange<int>(0, 6)];
+    return input.ConsumeRandomLengthString(12).c_str();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const char* split = static_cast<const char*>(std::memchr(bytes, 1, size));
+    std::string model(bytes, split != nullptr ? split - bytes : size);
+    if (model.size() > 4096) return 0;
+    FuzzedDataProvider input(split != nullptr ? data + (split - bytes) + 1 : data + size,
+                             split != nullptr ? size - (split - bytes) - 1 : 0);
+    std::ofstream(ProfilePath(), std::ios::binary | std::ios::trunc) << model;
+
+    CProfile profile(ProfilePath().c_str());
+    for (int calls = 0; calls < 16 && input.remaining_bytes() > 0; ++calls) {
+        const std::string section = Name(input);
+        const std::string key = Name(input);
+        switch (input.ConsumeIntegralInRange(0, 3)) {
+            case 0: {
+                CString value("stale");
+                profile.GetProfile(section.c_str(), key.c_str(), value);
+                Check(std::string(value.GetBuffer(), value.GetLength()) == ValueOf(Find(model, section, key)),
+                      "GetProfile(string)");
+                break;
+            }
+            case 1: {
+                int value = 99;
+                profile.GetProfile(section.c_str(), key.c_str(), &value);
+                const long expected = std::strtol(ValueOf(Find(model, section, key)).c_str(), nullptr, 10);
+                Check(value == (expected > INT_MAX ? INT_MAX : expected < INT_MIN ? INT_MIN : expected),
+                      "GetProfile(int)");
+                break;
+            }
+            case 2: {
+                const std::string value = input.ConsumeRandomLengthString(40).c_str();
+                profile.WriteProfile(section.c_str(), key.c_str(), value.c_str());
+                ModelWrite(model, section, key, value);
+                break;
+            }
+            case 3: {
+                const int value = input.ConsumeIntegral<int>();
+                profile.WriteProfile(section.c_str(), key.c_str(), value);
+                ModelWrite(model, section, key, std::to_string(value));
+                break;
+            }
+        }
+        Check(ReadFile(ProfilePath()) == model, "file content");
+    }
+    profile.CloseFile();
+    std::remove(ProfilePath().c_str());
+    return 0;
+}

@@ -1,0 +1,84 @@
+// tandel-profile: reads and writes one entry of a profile file.
+//
+//   tandel-profile [-f FILE] get SECTION KEY        prints the value; exit 1 when absent
+//   tandel-profile [-f FILE] set SECTION KEY VALUE  exit 2 on a refused argument or file
+//
+// Without -f it works on the default profile, /etc/velonix/Tandel.rc.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "CProfile.h"
+#include "CString.h"
+
+namespace {
+
+const char kDefaultProfile[] = "/etc/velonix/Tandel.rc";
+
+int Usage() {
+    std::fputs("usage: tandel-profile [-f FILE] get SECTION KEY\n"
+               "       tandel-profile [-f FILE] set SECTION KEY VALUE\n",
+               stderr);
+    return 2;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "tandel-profile: %s\n", message.c_str());
+    return 2;
+}
+
+// Why the profile format cannot hold this entry, or null when it can.
+const char* Refusal(const char* key, const char* value) {
+    if (std::strpbrk(key, "=[\n") != nullptr) return "a key cannot contain '=', '[' or a line feed";
+    if (std::strpbrk(value, "[\n") != nullptr) return "a value cannot contain '[' or a line feed";
+    if (std::strlen(key) + std::strlen(value) + 2 > 255)
+        return "the entry line would be longer than 255 bytes";
+    return nullptr;
+}
+
+int Get(const char* file, const char* section, const char* key) {
+    // A missing profile has no entries; looking must not create it.
+    if (access(file, F_OK) != 0) return 1;
+    CProfile profile(file);
+    CString value;
+    profile.GetProfile(section, key, value);
+    // An empty value and an absent entry read alike: only then ask which.
+    if (value.IsEmpty() && !profile.FindEntry(section, key)) return 1;
+    std::printf("%s\n", value.GetBuffer());
+    return 0;
+}
+
+int Set(const char* file, const char* section, const char* key, const char* value) {
+    if (std::strpbrk(section, "]\n") != nullptr)
+        return Fail("a section name cannot contain ']' or a line feed");
+    if (const char* refusal = Refusal(key, value)) return Fail(refusal);
+    CProfile profile(file);
+    profile.WriteProfile(section, key, value);
+    // The library reports nothing: read the entry back to know it is there.
+    CString stored;
+    profile.GetProfile(section, key, stored);
+    if (stored == value && profile.FindEntry(section, key)) return 0;
+    if (std::strlen(section) + 3 > 255) return Fail("a new section's header line would be longer than 255 bytes");
+    const int reason = access(file, F_OK) != 0 ? errno : access(file, W_OK) != 0 ? errno : 0;
+    return Fail(std::string("cannot write ") + file + (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int arg = 1;
+    const char* file = kDefaultProfile;
+    if (arg + 1 < argc && std::strcmp(argv[arg], "-f") == 0) {
+        file = argv[arg + 1];
+        arg += 2;
+    }
+    const int operands = argc - arg - 1;
+    if (operands == 2 && std::strcmp(argv[arg], "get") == 0)
+        return Get(file, argv[arg + 1], argv[arg + 2]);
+    if (operands == 3 && std::strcmp(argv[arg], "set") == 0)
+        return Set(file, argv[arg + 1], argv[arg + 2], argv[arg + 3]);
+    return Usage();
+}
