@@ -62,8 +62,12 @@ public:
 
     /// True when the texts are equal up to their first NULs (strcmp).
     bool operator==(const CString& other);
+    /// True when the text up to the first NUL equals `text` (strcmp); false
+    /// for a null `text`.
     bool operator==(const char* text);
+    /// The negation of operator==.
     bool operator!=(const CString& other);
+    /// The negation of operator==.
     bool operator!=(const char* text);
     /// Case-blind equality with `text`: the lengths must match and every
     /// character must match after toupper. A string holding a NUL never matches.
@@ -94,7 +98,9 @@ public:
     void Mid(int start);
     /// Converts every character with toupper (true) or tolower (false).
     void MakeSameCase(bool upper);
+    /// MakeSameCase(true).
     void MakeUpper();
+    /// MakeSameCase(false).
     void MakeLower();
 
     /// Replaces the content with the printf-style formatted text.

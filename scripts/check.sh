@@ -10,7 +10,7 @@ logs=$root/build/logs
 mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
-          strace python3 socat git locales)
+          strace python3 socat git locales pkg-config doxygen)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -51,6 +51,7 @@ for preset in native x86 asan; do
     step "$preset build" cmake --build --preset "$preset"
     step "$preset tests" ctest --preset "$preset"
 done
+step "reference documentation" cmake --build --preset native --target docs
 
 # What each fuzzer reached in its bounded run.
 fuzzlog=build/asan/Testing/Temporary/LastTest.log
