@@ -1,6 +1,8 @@
 #ifndef TANDEL_CSTREAMBUF_H
 #define TANDEL_CSTREAMBUF_H
 
+#include <utility>
+
 #include "TandelExport.h"
 
 /// An owned block of raw bytes on the free store, at most 65536 bytes, with its
@@ -49,7 +51,11 @@ public:
 private:
     friend class CString;  // adopts blocks without copying them
 
-    void Swap(CStreamBuf& other);
+    // Inline, so that it stays out of the library's exported symbols.
+    void Swap(CStreamBuf& other) {
+        std::swap(m_nLength, other.m_nLength);
+        std::swap(m_pBuf, other.m_pBuf);
+    }
 
     int m_nLength;
     char* m_pBuf;

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <new>
-#include <utility>
 
 #include "CException.h"
 
@@ -48,9 +47,4 @@ int CStreamBuf::GetLength() { return m_nLength; }
 
 void CStreamBuf::SetLength(int size) {
     if (size >= 0 && size <= m_nLength) m_nLength = size;
-}
-
-void CStreamBuf::Swap(CStreamBuf& other) {
-    std::swap(m_nLength, other.m_nLength);
-    std::swap(m_pBuf, other.m_pBuf);
 }
