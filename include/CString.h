@@ -37,7 +37,7 @@ public:
     /// Counted copy of `other`; safe when `other` is this string.
     CString& operator=(const CString& other);
     /// Copy of `text` up to its NUL; `text` may point into this string's own
-    /// characters. Must not be null.
+    /// characters. A null pointer empties the string.
     CString& operator=(const char* text);
 
     /// This string followed by `text`; this string is unchanged.
@@ -46,7 +46,7 @@ public:
     CString operator+(const CString& other);
     /// Appends `other`, which may be this string itself.
     CString& operator+=(const CString& other);
-    /// Appends `text` (not null), which may point into this string.
+    /// Appends `text`, which may point into this string; null appends nothing.
     CString& operator+=(const char* text);
 
     /// The character at `index` (0 at the length, the terminator), or -1 above
@@ -103,7 +103,8 @@ public:
     /// MakeSameCase(false).
     void MakeLower();
 
-    /// Replaces the content with the printf-style formatted text.
+    /// Replaces the content with the printf-style formatted text (exactly what
+    /// vsprintf writes). A null format formats as the empty text.
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Same, with an argument list.
     void FormatV(const char* format, va_list args);

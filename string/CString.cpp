@@ -276,7 +276,10 @@ CString& CString::operator=(const CString& other) {
 }
 
 CString& CString::operator=(const char* text) {
-    AllocateBuffer(TextLength(text), text);
+    if (text != nullptr)
+        AllocateBuffer(TextLength(text), text);
+    else
+        AllocateBuffer(0, nullptr);
     return *this;
 }
 
@@ -304,7 +307,7 @@ CString& CString::operator+=(const CString& other) {
 }
 
 CString& CString::operator+=(const char* text) {
-    ConcatCopy(m_nLength, m_pData, TextLength(text), text);
+    if (text != nullptr) ConcatCopy(m_nLength, m_pData, TextLength(text), text);
     return *this;
 }
 
@@ -415,6 +418,7 @@ void CString::Format(const char* format, ...) {
 // fit is formatted again into a block sized by its real length, cut to the
 // largest block when even that cannot hold it.
 void CString::FormatV(const char* format, va_list args) {
+    if (format == nullptr) format = "";
     va_list again;
     va_copy(again, args);
     const int estimate = EstimateFormattedLength(format, args);

@@ -87,6 +87,17 @@ TEST(CStringTest, AssigningFromItsOwnCharacters) {
     ExpectClearedFrom(s, 64);
 }
 
+TEST(CStringTest, NullTextIsTheEmptyText) {
+    const char* none = nullptr;
+    CString s("abc");
+    s += none;
+    EXPECT_EQ(Text(s), "abc");
+    s = none;
+    EXPECT_EQ(Text(s), "");
+    s.Format(none, 1);
+    EXPECT_EQ(Text(s), "");
+}
+
 TEST(CStringTest, OperatorPlusLeavesItsOperandsUnchanged) {
     CString left("left");
     CString right("right");
