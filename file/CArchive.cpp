@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -17,43 +19,52 @@ void Store(unsigned char* out, Bits bits) {
     for (std::size_t i = 0; i < sizeof(Bits); ++i) out[i] = static_cast<unsigned char>(bits >> (8 * i));
 }
 
-template <typename Bits>
-Bits Load(const unsigned char* in) {
-    Bits bits = 0;
-    for (std::size_t i = 0; i < sizeof(Bits); ++i) bits |= static_cast<Bits>(static_cast<Bits>(in[i]) << (8 * i));
-    return bits;
+template <typename Bits, std::size_t... I>
+Bits LoadBytes(const unsigned char* in, std::index_sequence<I...>) {
+    return static_cast<Bits>((static_cast<Bits>(static_cast<Bits>(in[I]) << (8 * I)) | ...));
 }
 
-// One record, one call on the file.
+// Spelt out as one OR of shifted bytes, which compilers turn into a single load.
 template <typename Bits>
-void PutRecord(CArchive& archive, Bits bits) {
-    unsigned char bytes[sizeof(Bits)];
-    Store(bytes, bits);
-    archive.Write(bytes, sizeof(Bits));
+Bits Load(const unsigned char* in) {
+    return LoadBytes<Bits>(in, std::make_index_sequence<sizeof(Bits)>());
 }
 
 // Bytes that do not arrive stay zero.
 template <typename Bits>
-Bits GetRecord(CArchive& archive) {
+Bits ReadBits(CArchive& archive) {
     unsigned char bytes[sizeof(Bits)] = {};
-    archive.Read(bytes, sizeof(Bits));
+    archive.Read(bytes, sizeof bytes);
     return Load<Bits>(bytes);
 }
 
-// Floating-point values travel as their bit patterns and never as values, so
-// that no register on the way (x87 on 32-bit x86) can quiet a signalling NaN.
-template <typename Bits, typename Float>
-Bits BitsOf(const Float& value) {
-    static_assert(sizeof(Bits) == sizeof(Float), "IEEE 754 widths");
+// Writes `value` as a record of `Bits`, in one call on the file. Floating-point
+// values travel as their bit patterns, never as values, so that no register on
+// the way (x87 on 32-bit x86) can quiet a signalling NaN.
+template <typename Bits, typename Value>
+CArchive& PutRecord(CArchive& archive, const Value& value) {
+    static_assert(!std::is_floating_point<Value>::value || sizeof(Bits) == sizeof(Value), "IEEE 754 widths");
     Bits bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
+    if constexpr (std::is_floating_point<Value>::value)
+        std::memcpy(&bits, &value, sizeof bits);
+    else
+        bits = static_cast<Bits>(value);
+    unsigned char bytes[sizeof(Bits)];
+    Store(bytes, bits);
+    archive.Write(bytes, sizeof bytes);
+    return archive;
 }
 
-template <typename Float, typename Bits>
-void SetBits(Float& value, Bits bits) {
-    static_assert(sizeof(Bits) == sizeof(Float), "IEEE 754 widths");
-    std::memcpy(&value, &bits, sizeof value);
+// Reads a record of `Bits` into `value`; a signed destination takes it as the
+// signed type `Via` of the record's width, which extends its sign.
+template <typename Bits, typename Via = Bits, typename Value>
+CArchive& GetRecord(CArchive& archive, Value& value) {
+    const Bits bits = ReadBits<Bits>(archive);
+    if constexpr (std::is_floating_point<Value>::value)
+        std::memcpy(&value, &bits, sizeof value);
+    else
+        value = static_cast<Value>(static_cast<Via>(bits));
+    return archive;
 }
 
 }  // namespace
@@ -83,7 +94,7 @@ void CArchive::Write(const void* buffer, int count) {
 
 void CArchive::WriteCount(int count) {
     if (count >= 0 && count < kLongCount) {
-        PutRecord(*this, static_cast<std::uint16_t>(count));
+        PutRecord<std::uint16_t>(*this, count);
         return;
     }
     // A negative count takes the long form too, so that it reads back unchanged.
@@ -94,45 +105,24 @@ void CArchive::WriteCount(int count) {
 }
 
 int CArchive::ReadCount() {
-    const std::uint16_t field = GetRecord<std::uint16_t>(*this);
-    if (field == kLongCount) return static_cast<std::int32_t>(GetRecord<std::uint32_t>(*this));
+    const std::uint16_t field = ReadBits<std::uint16_t>(*this);
+    if (field == kLongCount) return static_cast<std::int32_t>(ReadBits<std::uint32_t>(*this));
     return field;
 }
 
-CArchive& CArchive::operator<<(char value) {
-    PutRecord(*this, static_cast<std::uint8_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(char value) { return PutRecord<std::uint8_t>(*this, value); }
 
-CArchive& CArchive::operator<<(short value) {
-    PutRecord(*this, static_cast<std::uint16_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(short value) { return PutRecord<std::uint16_t>(*this, value); }
 
-CArchive& CArchive::operator<<(int value) {
-    PutRecord(*this, static_cast<std::uint32_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(int value) { return PutRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator<<(long value) {
-    PutRecord(*this, static_cast<std::uint32_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(long value) { return PutRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator<<(unsigned long value) {
-    PutRecord(*this, static_cast<std::uint32_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(unsigned long value) { return PutRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator<<(float value) {
-    PutRecord(*this, BitsOf<std::uint32_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(float value) { return PutRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator<<(double value) {
-    PutRecord(*this, BitsOf<std::uint64_t>(value));
-    return *this;
-}
+CArchive& CArchive::operator<<(double value) { return PutRecord<std::uint64_t>(*this, value); }
 
 CArchive& CArchive::operator<<(const CString& value) {
     const int length = value.GetLength();
@@ -141,40 +131,19 @@ CArchive& CArchive::operator<<(const CString& value) {
     return *this;
 }
 
-CArchive& CArchive::operator>>(char& value) {
-    value = static_cast<char>(GetRecord<std::uint8_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(char& value) { return GetRecord<std::uint8_t>(*this, value); }
 
-CArchive& CArchive::operator>>(short& value) {
-    value = static_cast<short>(GetRecord<std::uint16_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(short& value) { return GetRecord<std::uint16_t, std::int16_t>(*this, value); }
 
-CArchive& CArchive::operator>>(int& value) {
-    value = static_cast<std::int32_t>(GetRecord<std::uint32_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(int& value) { return GetRecord<std::uint32_t, std::int32_t>(*this, value); }
 
-CArchive& CArchive::operator>>(long& value) {
-    value = static_cast<std::int32_t>(GetRecord<std::uint32_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(long& value) { return GetRecord<std::uint32_t, std::int32_t>(*this, value); }
 
-CArchive& CArchive::operator>>(unsigned long& value) {
-    value = GetRecord<std::uint32_t>(*this);
-    return *this;
-}
+CArchive& CArchive::operator>>(unsigned long& value) { return GetRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator>>(float& value) {
-    SetBits(value, GetRecord<std::uint32_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(float& value) { return GetRecord<std::uint32_t>(*this, value); }
 
-CArchive& CArchive::operator>>(double& value) {
-    SetBits(value, GetRecord<std::uint64_t>(*this));
-    return *this;
-}
+CArchive& CArchive::operator>>(double& value) { return GetRecord<std::uint64_t>(*this, value); }
 
 CArchive& CArchive::operator>>(CString& value) {
     int length;

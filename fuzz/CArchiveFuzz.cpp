@@ -71,8 +71,15 @@ private:
     std::size_t m_position;
 };
 
+template <typename Value>
+Value Extract(CArchive& archive) {
+    Value value;
+    archive >> value;
+    return value;
+}
+
 template <typename Float>
-std::uint64_t BitsOf(Float value) {
+std::uint64_t BitsOf(const Float& value) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof value);
     return bits;
@@ -98,48 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (int step = 0; step < 256 && choices.remaining_bytes() > 0; ++step) {
         switch (choices.ConsumeIntegralInRange(0, 10)) {
-            case 0: {
-                char v;
-                archive >> v;
-                Check(v == static_cast<char>(decoder.TakeSigned(1)), "char");
-                break;
-            }
-            case 1: {
-                short v;
-                archive >> v;
-                Check(v == decoder.TakeSigned(2), "short");
-                break;
-            }
-            case 2: {
-                int v;
-                archive >> v;
-                Check(v == decoder.TakeSigned(4), "int");
-                break;
-            }
-            case 3: {
-                long v;
-                archive >> v;
-                Check(v == decoder.TakeSigned(4), "long");
-                break;
-            }
-            case 4: {
-                unsigned long v;
-                archive >> v;
-                Check(v == decoder.Take(4), "unsigned long");
-                break;
-            }
-            case 5: {
-                float v;
-                archive >> v;
-                Check(BitsOf(v) == decoder.Take(4), "float");
-                break;
-            }
-            case 6: {
-                double v;
-                archive >> v;
-                Check(BitsOf(v) == decoder.Take(8), "double");
-                break;
-            }
+            case 0: Check(Extract<char>(archive) == static_cast<char>(decoder.TakeSigned(1)), "char"); break;
+            case 1: Check(Extract<short>(archive) == decoder.TakeSigned(2), "short"); break;
+            case 2: Check(Extract<int>(archive) == decoder.TakeSigned(4), "int"); break;
+            case 3: Check(Extract<long>(archive) == decoder.TakeSigned(4), "long"); break;
+            case 4: Check(Extract<unsigned long>(archive) == decoder.Take(4), "unsigned long"); break;
+            case 5: Check(BitsOf(Extract<float>(archive)) == decoder.Take(4), "float"); break;
+            case 6: Check(BitsOf(Extract<double>(archive)) == decoder.Take(8), "double"); break;
             case 7: {
                 CString v("previous");
                 archive >> v;
