@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "StreamIo.h"
+
 namespace {
 
 // Longest string record that is read back; longer ones read as empty.
@@ -85,11 +87,14 @@ void CArchive::Flush() {
     if (m_pFile != nullptr) m_pFile->Flush();
 }
 
-// A file without a stream reads and writes nothing, so no further check is needed.
-int CArchive::Read(void* buffer, int count) { return m_pFile != nullptr ? m_pFile->Read(buffer, count) : 0; }
+// Exactly the file's Read and Write; a file without a stream, like no file,
+// reads and writes nothing.
+int CArchive::Read(void* buffer, int count) {
+    return ReadStream(m_pFile != nullptr ? m_pFile->m_pStream : nullptr, buffer, count);
+}
 
 void CArchive::Write(const void* buffer, int count) {
-    if (m_pFile != nullptr) m_pFile->Write(buffer, count);
+    WriteStream(m_pFile != nullptr ? m_pFile->m_pStream : nullptr, buffer, count);
 }
 
 void CArchive::WriteCount(int count) {

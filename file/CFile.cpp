@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "StreamIo.h"
+
 char CFile::endl = 10;
 
 namespace {
@@ -55,16 +57,9 @@ int CFile::Seek(long offset, int origin) {
     return m_pStream != nullptr ? std::fseek(m_pStream, offset, Whence(origin)) : -1;
 }
 
-// A negative count would turn into a huge size_t and run past the buffer.
-int CFile::Read(void* buffer, int count) {
-    if (m_pStream == nullptr || count <= 0) return 0;
-    return static_cast<int>(std::fread(buffer, 1, count, m_pStream));
-}
+int CFile::Read(void* buffer, int count) { return ReadStream(m_pStream, buffer, count); }
 
-int CFile::Write(const void* buffer, int count) {
-    if (m_pStream == nullptr || count <= 0) return 0;
-    return static_cast<int>(std::fwrite(buffer, 1, count, m_pStream));
-}
+int CFile::Write(const void* buffer, int count) { return WriteStream(m_pStream, buffer, count); }
 
 // fflush of a null stream would flush every stream of the process.
 int CFile::Flush() { return m_pStream != nullptr ? std::fflush(m_pStream) : -1; }

@@ -81,6 +81,8 @@ public:
     static char endl;
 
 private:
+    friend class CArchive;  // moves its records on the stream without a further call
+
     FILE* m_pStream;
     struct stat m_Status;
 };
