@@ -1,7 +1,13 @@
 // A short tour of tandel: each class in a few lines, printing what it does.
-#include <iostream>
+#include <stdlib.h>
 
+#include <iostream>
+#include <string>
+
+#include "CArchive.h"
 #include "CException.h"
+#include "CFile.h"
+#include "CFileVersion.h"
 #include "CStreamBuf.h"
 #include "CString.h"
 
@@ -30,8 +36,49 @@ static void TourExceptions() {
     }
 }
 
+static void TourFilesAndArchive() {
+    std::cout << "== CFile, CArchive and CFileVersion\n";
+    char directory[] = "/tmp/tandel-tour-XXXXXX";
+    if (mkdtemp(directory) == nullptr) return;
+    const std::string path = std::string(directory) + "/values.bin";
+
+    CFile file;
+    file.Open(path.c_str(), 2);  // "w+": create, read and write
+    {
+        CArchive archive(&file, 0);
+        archive << 42 << -2.5 << CString("archived text");
+        archive.WriteCount(70000);
+    }  // closing the archive flushes the file, which stays open
+    std::cout << "archived " << file.GetLength() << " bytes\n";
+
+    file.Seek(0, 0);
+    CArchive archive(&file, 0);
+    int number = 0;
+    double real = 0;
+    CString text;
+    archive >> number >> real >> text;
+    std::cout << "read back: " << number << ", " << real << ", \"" << text << "\", count "
+              << archive.ReadCount() << "\n";
+    archive.Close();
+    file.Close();
+
+    const std::string nested = std::string(directory) + "/a/b";
+    CFile::XCreateDirectory(nested.c_str());  // prints a line per level
+    std::cout << nested << (CFile::IsExistent(nested.c_str()) ? " exists\n" : " is missing\n");
+
+    char* version = nullptr;
+    CFileVersion().GetString("FileVersion", &version, nullptr, 0);
+    std::cout << "library version " << version << "\n";
+
+    CFile::Remove(nested.c_str());
+    CFile::Remove((std::string(directory) + "/a").c_str());
+    CFile::Remove(path.c_str());
+    CFile::Remove(directory);
+}
+
 int main() {
     TourStrings();
     TourExceptions();
+    TourFilesAndArchive();
     return 0;
 }
