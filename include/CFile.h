@@ -73,8 +73,9 @@ public:
     /// level to standard output: "create directory: <prefix>/" or
     /// "failed to create directory: <prefix>/ with errno: <n>" (a level that
     /// already exists fails with 17), and carries on past failures. Empty
-    /// components are skipped. Returns 0 for an empty or null path (nothing
-    /// printed), otherwise 1 whatever was created.
+    /// components are skipped. Returns 1 whatever was created; 0, with nothing
+    /// created or printed, for an empty or null path or when memory for the
+    /// path's working copy cannot be had. Throws nothing.
     static int XCreateDirectory(const char* path);
 
     /// The line-feed character (10), for callers; the library does not use it.

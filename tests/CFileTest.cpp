@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ArrayAllocations.h"
 #include "TempDir.h"
 
 namespace {
@@ -228,6 +229,8 @@ TEST(CFileTest, RenameAndRemoveReportWhetherThePlatformSucceeded) {
     EXPECT_EQ(CFile::Remove(to.c_str()), 1);
     EXPECT_EQ(CFile::Remove(dir.File("sub").c_str()), 1);
     EXPECT_EQ(CFile::IsExistent(dir.File("sub").c_str()), 0);
+    EXPECT_EQ(CFile::Rename(nullptr, to.c_str()), 0);
+    EXPECT_EQ(CFile::Remove(nullptr), 0);
 }
 
 TEST(CFileTest, XCreateDirectoryCreatesEveryLevelAndCarriesOnPastFailures) {
@@ -262,4 +265,15 @@ TEST(CFileTest, XCreateDirectoryGrowsRelativePathsAndHasNothingToDoForRoot) {
     EXPECT_EQ(CreateDirectory(nullptr), "0");
     EXPECT_EQ(CreateDirectory("/"), "1");
     EXPECT_EQ(CreateDirectory("///"), "1");
+}
+
+TEST(CFileTest, XCreateDirectoryWithoutMemoryCreatesNothingAndThrowsNothing) {
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    ArrayAllocations::FailNext(1);
+    const int result = CFile::XCreateDirectory(dir.File("x").c_str());
+    ArrayAllocations::Stop();
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout() + std::to_string(result), "0");
+    EXPECT_EQ(CFile::IsExistent(dir.File("x").c_str()), 0);
 }
