@@ -6,7 +6,10 @@
 #include <sstream>
 #include <string>
 
+#include "CArchive.h"
 #include "CException.h"
+#include "CFile.h"
+#include "CFileVersion.h"
 #include "CProfile.h"
 #include "CStreamBuf.h"
 #include "CString.h"
@@ -55,6 +58,46 @@ static void TourExceptions() {
     }
 }
 
+static void TourFilesAndArchive() {
+    std::cout << "== CFile, CArchive and CFileVersion\n";
+    char directory[] = "/tmp/tandel-tour-XXXXXX";
+    if (mkdtemp(directory) == nullptr) return;
+    const std::string path = std::string(directory) + "/values.bin";
+
+    CFile file;
+    file.Open(path.c_str(), 2);  // "w+": create, read and write
+    {
+        CArchive archive(&file, 0);
+        archive << 42 << -2.5 << CString("archived text");
+        archive.WriteCount(70000);
+    }  // closing the archive flushes the file, which stays open
+    std::cout << "archived " << file.GetLength() << " bytes\n";
+
+    file.Seek(0, 0);
+    CArchive archive(&file, 0);
+    int number = 0;
+    double real = 0;
+    CString text;
+    archive >> number >> real >> text;
+    std::cout << "read back: " << number << ", " << real << ", \"" << text << "\", count "
+              << archive.ReadCount() << "\n";
+    archive.Close();
+    file.Close();
+
+    const std::string nested = std::string(directory) + "/a/b";
+    CFile::XCreateDirectory(nested.c_str());  // prints a line per level
+    std::cout << nested << (CFile::IsExistent(nested.c_str()) ? " exists\n" : " is missing\n");
+
+    char* version = nullptr;
+    CFileVersion().GetString("FileVersion", &version, nullptr, 0);
+    std::cout << "library version " << version << "\n";
+
+    CFile::Remove(nested.c_str());
+    CFile::Remove((std::string(directory) + "/a").c_str());
+    CFile::Remove(path.c_str());
+    CFile::Remove(directory);
+}
+
 static void TourProfiles() {
     std::cout << "== CProfile\n";
     char directory[] = "/tmp/tandel-tour-XXXXXX";
@@ -88,6 +131,7 @@ static void TourProfiles() {
 int main() {
     TourStrings();
     TourExceptions();
+    TourFilesAndArchive();
     TourProfiles();
     return 0;
 }

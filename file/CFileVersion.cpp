@@ -1,0 +1,13 @@
+#include "CFileVersion.h"
+
+CFileVersion::CFileVersion() {}
+
+CFileVersion::~CFileVersion() {}
+
+int CFileVersion::GetString(const char* /*query*/, char** text, unsigned long* /*size*/,
+                            unsigned long /*flags*/) {
+    // Constant-initialised, so it is ready when the library is loaded.
+    static char szFileVersion[] = "1.30.0.51";
+    *text = szFileVersion;
+    return 1;
+}

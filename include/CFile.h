@@ -1,0 +1,91 @@
+#ifndef TANDEL_CFILE_H
+#define TANDEL_CFILE_H
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "CObject.h"
+#include "TandelExport.h"
+
+/// A buffered file: one stdio stream and a copy of the file's status record.
+///
+/// Every operation is one call of the matching stdio or POSIX function; the
+/// stream does all the buffering. Failures are reported through results, never
+/// thrown. Without an open stream the operations report failure (-1, or 0
+/// bytes) and call nothing.
+///
+/// The class-wide operations work on paths without an object.
+class TANDEL_API CFile : public CObject {
+public:
+    /// No stream; the status record is all zero.
+    CFile();
+    /// Flushes and closes the stream, if any.
+    virtual ~CFile();
+
+    /// Opens `path`, closing the stream this object held first. Only the low
+    /// three bits of `mode` count: 1 "w" (create or truncate, write only),
+    /// 2 "w+" (create or truncate, read and write), 4 "a+" (create if missing,
+    /// every write goes to the end), anything else "r" (read an existing file).
+    /// Returns 1 when the stream was opened, else 0 (and IsValid is then 0).
+    /// A null path fails.
+    int Open(const char* path, int mode);
+    /// 1 while a stream is open, else 0.
+    int IsValid() const;
+    /// The stream's byte offset (ftell), or -1 on failure or without a stream.
+    long GetPosition() const;
+    /// Refreshes the status record from the open file (fstat) and returns it.
+    /// The record belongs to the object and keeps the last file's values until
+    /// the next GetStatus or GetLength: Open and Close leave it alone, and a
+    /// failing query (or no stream) leaves it as it was.
+    struct stat* GetStatus();
+    /// The file's size from the refreshed status record, or -1 without a
+    /// stream. Bytes still waiting in the stream's buffer are not counted, so
+    /// after a Write the length lags until Flush or Close.
+    long GetLength();
+    /// Moves the stream by `offset` from the current position (origin 2), from
+    /// the end (origin 4) or from the start (any other origin). Returns 0, or
+    /// -1 on failure (the stream stays usable) or without a stream.
+    int Seek(long offset, int origin);
+    /// Reads up to `count` bytes into `buffer`. Returns the number read: fewer
+    /// at end of file or on an error; 0 for a count of 0 or less.
+    int Read(void* buffer, int count);
+    /// Writes `count` bytes from `buffer`. Returns the number written; 0 for a
+    /// count of 0 or less.
+    int Write(const void* buffer, int count);
+    /// Flushes the stream's buffer: 0 on success, -1 on failure or without a
+    /// stream.
+    int Flush();
+    /// Flushes and closes the stream. Does nothing without one.
+    void Close();
+
+    /// 1 when `path` exists. A final symbolic link is not followed, so a
+    /// dangling link exists. 0 when the status query fails with ENOENT,
+    /// EACCES, ENOTDIR or ENAMETOOLONG (or the path is null); any other
+    /// failure, such as a loop of links, counts as existing.
+    static int IsExistent(const char* path);
+    /// 1 when rename() succeeded, else 0.
+    static int Rename(const char* oldPath, const char* newPath);
+    /// 1 when remove() deleted the file or empty directory, else 0.
+    static int Remove(const char* path);
+    /// Creates every level of the directory `path`, shallowest first, with
+    /// permissions 0755 (less the file-creation mask). Prints one line per
+    /// level to standard output: "create directory: <prefix>/" or
+    /// "failed to create directory: <prefix>/ with errno: <n>" (a level that
+    /// already exists fails with 17), and carries on past failures. Empty
+    /// components are skipped. Returns 1 whatever was created; 0, with nothing
+    /// created or printed, for an empty or null path or when memory for the
+    /// path's working copy cannot be had. Throws nothing.
+    static int XCreateDirectory(const char* path);
+
+    /// The line-feed character (10), for callers; the library does not use it.
+    static char endl;
+
+private:
+    friend class CArchive;  // moves its records on the stream without a further call
+
+    FILE* m_pStream;
+    struct stat m_Status;
+};
+
+#endif  // TANDEL_CFILE_H

@@ -1,0 +1,22 @@
+#ifndef TANDEL_CFILEVERSION_H
+#define TANDEL_CFILEVERSION_H
+
+#include "TandelExport.h"
+
+/// Asks for the library's version string, "1.30.0.51". The object has no state.
+class TANDEL_API CFileVersion {
+public:
+    /// Does nothing.
+    CFileVersion();
+    /// Does nothing.
+    ~CFileVersion();
+
+    /// Stores in `*text` the address of the version text "1.30.0.51" (9
+    /// characters and a NUL) kept inside the library, and returns 1. Every call
+    /// hands out the same address; the text must be neither freed nor changed.
+    /// `text` must not be null. `query`, `size` and `flags` are not used:
+    /// `*size` keeps its value (measure the text for its length).
+    int GetString(const char* query, char** text, unsigned long* size, unsigned long flags);
+};
+
+#endif  // TANDEL_CFILEVERSION_H
