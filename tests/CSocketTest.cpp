@@ -9,10 +9,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <type_traits>
 
 #include "SocketTestSupport.h"
+#include "ThrownMessage.h"
 
 using namespace SocketTestSupport;
+
+// A copy would close the one descriptor twice.
+static_assert(!std::is_copy_constructible_v<CSocket> && !std::is_copy_assignable_v<CSocket>);
 
 namespace {
 
@@ -67,7 +72,7 @@ TEST(CSocketTest, MaxSdStartsAtMinusOneAndOnlySocketRaisesIt) {
     c.listener.Accept(accepted);
     EXPECT_EQ(CSocket::m_nMaxSd, -1);
     CSocket failed;
-    EXPECT_EQ(Thrown([&] { failed.Socket(-1); }), "Create a socket description error");
+    EXPECT_EQ(ThrownMessage([&] { failed.Socket(-1); }), "Create a socket description error");
     EXPECT_EQ(CSocket::m_nMaxSd, -1);
 
     CSocket created;
@@ -91,9 +96,9 @@ TEST(CSocketTest, WrongKindIsRefusedWithoutTouchingTheDescriptor) {
     CString ip("kept");
     int port = 4242;
     errno = 0;
-    EXPECT_EQ(Thrown([&] { udp.Listen(1); }), "Using UDP,but you want to listen");
-    EXPECT_EQ(Thrown([&] { udp.Accept(tcp); }), "Using UDP,but you want to accept");
-    EXPECT_EQ(Thrown([&] { udp.Connect("127.0.0.1", 9); }), "Using UDP,but you want to connect");
+    EXPECT_EQ(ThrownMessage([&] { udp.Listen(1); }), "Using UDP,but you want to listen");
+    EXPECT_EQ(ThrownMessage([&] { udp.Accept(tcp); }), "Using UDP,but you want to accept");
+    EXPECT_EQ(ThrownMessage([&] { udp.Connect("127.0.0.1", 9); }), "Using UDP,but you want to connect");
     EXPECT_EQ(udp.Send(buf, 1), SOCKET_WRONG_KIND);
     EXPECT_EQ(udp.Receive(buf, 1), SOCKET_WRONG_KIND);
     EXPECT_EQ(tcp.SendTo(buf, 1, "127.0.0.1", 9), SOCKET_WRONG_KIND);
@@ -111,17 +116,17 @@ TEST(CSocketTest, WrongKindIsRefusedWithoutTouchingTheDescriptor) {
 
 TEST(CSocketTest, FailedCreationListenAcceptAndOptionsThrowTheirTexts) {
     CSocket failed;
-    EXPECT_EQ(Thrown([&] { failed.Socket(-1); }), "Create a socket description error");
-    EXPECT_EQ(Thrown([&] { failed.Listen(1); }), "Listen error");
+    EXPECT_EQ(ThrownMessage([&] { failed.Socket(-1); }), "Create a socket description error");
+    EXPECT_EQ(ThrownMessage([&] { failed.Listen(1); }), "Listen error");
 
     CSocket notListening, client;
     notListening.Socket();
-    EXPECT_EQ(Thrown([&] { notListening.Accept(client); }), "Accept error");
+    EXPECT_EQ(ThrownMessage([&] { notListening.Accept(client); }), "Accept error");
     int value = 1, length = sizeof value;
-    EXPECT_EQ(Thrown([&] { notListening.SetSockOpt(-1, &value, length); }), "SetSockOpt error");
-    EXPECT_EQ(Thrown([&] { notListening.GetSockOpt(-1, &value, &length); }), "SetSockOpt error");
+    EXPECT_EQ(ThrownMessage([&] { notListening.SetSockOpt(-1, &value, length); }), "SetSockOpt error");
+    EXPECT_EQ(ThrownMessage([&] { notListening.GetSockOpt(-1, &value, &length); }), "SetSockOpt error");
     EXPECT_EQ(length, int(sizeof value));
-    EXPECT_EQ(Thrown([&] { notListening.GetSockOpt(SO_TYPE, &value, nullptr); }), "SetSockOpt error");
+    EXPECT_EQ(ThrownMessage([&] { notListening.GetSockOpt(SO_TYPE, &value, nullptr); }), "SetSockOpt error");
 }
 
 TEST(CSocketTest, BindReturnsTheErrorNumberInsteadOfThrowing) {
@@ -205,7 +210,7 @@ TEST(CSocketTest, SocketAgainReleasesTheOldDescriptorAndStartsFresh) {
         s.Close();
         EXPECT_FALSE(IsOpen(fd));
 
-        EXPECT_EQ(Thrown([&] { s.Socket(-1); }), "Create a socket description error");
+        EXPECT_EQ(ThrownMessage([&] { s.Socket(-1); }), "Create a socket description error");
         s.Socket();
     }
     EXPECT_EQ(OpenDescriptors(), before);
@@ -240,7 +245,7 @@ TEST(CSocketTest, AcceptReleasesWhatTheClientHeldAndLeavesAnOpenStream) {
     notListening.Socket();
     client.Socket();
     const int open = OpenDescriptors();
-    EXPECT_EQ(Thrown([&] { notListening.Accept(client); }), "Accept error");
+    EXPECT_EQ(ThrownMessage([&] { notListening.Accept(client); }), "Accept error");
     EXPECT_EQ(OpenDescriptors(), open - 1);
     EXPECT_EQ(client.Send("x", 1, MSG_NOSIGNAL), -1);
     EXPECT_EQ(errno, EBADF);

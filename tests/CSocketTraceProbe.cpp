@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "CException.h"
 #include "CSocket.h"
 #include "SocketTestSupport.h"
 

@@ -7,9 +7,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include <string>
-
-#include "CException.h"
 
 // Helpers for the socket tests, made with the platform's calls directly so
 // they do not lean on the class under test.
@@ -30,17 +27,6 @@ inline bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
 inline void LimitWaits(int fd) {
     timeval limit{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-}
-
-// The message of the CException that `call` throws, or "(nothing thrown)".
-template <typename Call>
-std::string Thrown(Call call) {
-    try {
-        call();
-    } catch (const CException& e) {
-        return e.m_strMessage;
-    }
-    return "(nothing thrown)";
 }
 
 }  // namespace SocketTestSupport
