@@ -1,7 +1,11 @@
 // Loopback transfers through CSocket and through the raw socket calls it
 // wraps, in the same loops against the same peer thread. Each case runs as
 // <case>/CSocket and <case>/raw; the ratio of the two is what the class costs.
+// The measuring thread runs on the first processor and the peer on the second,
+// so that where the scheduler puts them does not swamp the difference.
 #include <arpa/inet.h>
+#include <pthread.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -19,6 +23,18 @@ namespace {
 
 constexpr int kChunk = 64 * 1024;
 constexpr int kDatagram = 64;
+
+// Keeps the calling thread on one processor; where there is no such processor
+// the thread stays where it may run.
+void PinTo(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+constexpr int kMeasuringCpu = 0;
+constexpr int kPeerCpu = 1;
 
 sockaddr_in Loopback(int port) {
     sockaddr_in address{};
@@ -48,6 +64,7 @@ public:
     TcpDrain() : listener_(BoundSocket(SOCK_STREAM, port)) {
         listen(listener_, 1);
         thread_ = std::thread([this] {
+            PinTo(kPeerCpu);
             const int connection = accept(listener_, nullptr, nullptr);
             std::vector<char> buf(kChunk);
             while (recv(connection, buf.data(), buf.size(), 0) > 0) {
@@ -73,6 +90,7 @@ class UdpEcho {
 public:
     UdpEcho() : fd_(BoundSocket(SOCK_DGRAM, port)) {
         thread_ = std::thread([this] {
+            PinTo(kPeerCpu);
             char buf[kDatagram];
             sockaddr_in sender;
             for (;;) {
@@ -100,6 +118,7 @@ private:
 };
 
 void TcpSend64K_CSocket(benchmark::State& state) {
+    PinTo(kMeasuringCpu);
     TcpDrain drain;
     CSocket client;
     client.Socket();
@@ -115,6 +134,7 @@ void TcpSend64K_CSocket(benchmark::State& state) {
 }
 
 void TcpSend64K_Raw(benchmark::State& state) {
+    PinTo(kMeasuringCpu);
     TcpDrain drain;
     const int client = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in to = Loopback(drain.port);
@@ -131,6 +151,7 @@ void TcpSend64K_Raw(benchmark::State& state) {
 }
 
 void UdpRoundTrip_CSocket(benchmark::State& state) {
+    PinTo(kMeasuringCpu);
     UdpEcho echo;
     CSocket udp;
     const int fd = udp.Socket(SOCK_DGRAM);
@@ -152,6 +173,7 @@ void UdpRoundTrip_CSocket(benchmark::State& state) {
 // The same work with the raw calls: the destination from its text, the sender
 // as text and port.
 void UdpRoundTrip_Raw(benchmark::State& state) {
+    PinTo(kMeasuringCpu);
     UdpEcho echo;
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     timeval limit{5, 0};
