@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <netinet/tcp.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -50,12 +49,6 @@ struct Connection {
         LimitWaits(serverFd);
     }
 };
-
-std::string Received(CSocket& socket, int len, int flags = 0) {
-    char buf[64];
-    const int n = socket.Receive(buf, std::min(len, int(sizeof buf)), flags);
-    return n < 0 ? "(failed)" : std::string(buf, n);
-}
 
 }  // namespace
 
@@ -106,12 +99,8 @@ TEST(CSocketTest, WrongKindIsRefusedWithoutTouchingTheDescriptor) {
     EXPECT_EQ(errno, 0);  // no platform call was made
     EXPECT_STREQ(ip.GetBuffer(), "kept");
     EXPECT_EQ(port, 4242);
-
-    // The refused Accept left its client alone, and the datagram object works.
-    EXPECT_TRUE(IsOpen(tcpFd));
-    ASSERT_EQ(udp.Bind(0), 0);
-    EXPECT_EQ(udp.SendTo("ok", 2, "127.0.0.1", LocalPort(udpFd)), 2);
-    EXPECT_EQ(udp.ReceiveFrom(buf, sizeof buf, ip, port, MSG_DONTWAIT), 2);
+    EXPECT_TRUE(IsOpen(udpFd));
+    EXPECT_TRUE(IsOpen(tcpFd));  // the refused Accept left its client alone
 }
 
 TEST(CSocketTest, FailedCreationListenAcceptAndOptionsThrowTheirTexts) {
@@ -156,44 +145,6 @@ TEST(CSocketTest, AcceptGivesOnlyTheClientThePeersAddress) {
         EXPECT_STREQ(other->GetRemoteIP(), "0.0.0.0");
         EXPECT_EQ(other->GetRemote_b4IP(), 0);
     }
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    ASSERT_EQ(getpeername(c.serverFd, reinterpret_cast<sockaddr*>(&peer), &length), 0);
-    EXPECT_EQ(ntohs(peer.sin_port), LocalPort(c.clientFd));
-}
-
-TEST(CSocketTest, StreamTransfersGiveThePlatformsResultUnchanged) {
-    Connection c;
-    EXPECT_EQ(c.client.Send("ping", 0), 0);
-    EXPECT_EQ(Received(c.server, 8, MSG_DONTWAIT), "(failed)");
-    EXPECT_EQ(errno, EAGAIN);
-    EXPECT_EQ(c.client.Send("ping-pong", 9), 9);
-    EXPECT_EQ(Received(c.server, 4), "ping");  // a partial count
-    EXPECT_EQ(Received(c.server, 64), "-pong");
-    EXPECT_EQ(c.server.Send("back", 4), 4);
-    EXPECT_EQ(Received(c.client, 64), "back");
-    c.client.Close();
-    EXPECT_EQ(Received(c.server, 64), "");
-}
-
-TEST(CSocketTest, CloseReleasesTheDescriptorOnce) {
-    int reused;
-    {
-        CSocket s;
-        const int fd = s.Socket();
-        s.Close();
-        EXPECT_FALSE(IsOpen(fd));
-        reused = socket(AF_INET, SOCK_DGRAM, 0);  // takes the lowest free number
-        ASSERT_EQ(reused, fd);
-        s.Close();
-        EXPECT_TRUE(IsOpen(reused));
-    }
-    EXPECT_TRUE(IsOpen(reused));  // nor did the destructor
-    close(reused);
-
-    int fd;
-    { CSocket open; fd = open.Socket(); }
-    EXPECT_FALSE(IsOpen(fd));
 }
 
 TEST(CSocketTest, SocketAgainReleasesTheOldDescriptorAndStartsFresh) {
@@ -300,14 +251,3 @@ TEST(CSocketTest, OptionsTakeTheNameFirstAndTheLevelLast) {
     EXPECT_NE(value, 0);
 }
 
-TEST(CSocketTest, LocalIPIsAnIPv4AddressOfThisHost) {
-    CSocket fresh;
-    const std::string text = fresh.GetLocalIP();
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ASSERT_EQ(inet_pton(AF_INET, text.c_str(), &address.sin_addr), 1) << text;
-    // Only an address of this host (or the wildcard) can be bound.
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    EXPECT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << text;
-    close(probe);
-}
