@@ -8,23 +8,9 @@
 
 #include "ArrayAllocations.h"
 #include "CException.h"
+#include "ThrownMessage.h"
 
 static_assert(!std::is_copy_constructible_v<CStreamBuf> && !std::is_copy_assignable_v<CStreamBuf>);
-
-namespace {
-
-// The message of the CException that `allocate` throws, or "" when none.
-template <typename F>
-std::string ThrownMessage(F allocate) {
-    try {
-        allocate();
-    } catch (const CException& e) {
-        return e.m_strMessage;
-    }
-    return "";
-}
-
-}  // namespace
 
 TEST(CStreamBufTest, EmptyBufferHasNoBlock) {
     CStreamBuf buf;
