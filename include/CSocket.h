@@ -85,6 +85,8 @@ public:
     /// dotted-decimal address and `port` its port (0 to 65535); otherwise both
     /// are left as they were.
     int ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags = 0);
+    // All four transfers refuse a negative `len` with -1 and errno EINVAL,
+    // without a platform call: it would pass as a huge size.
 
     /// setsockopt(level, optname, optval, optlen). Note the order: the option
     /// name first, the level last. Throws CException "SetSockOpt error" when

@@ -27,6 +27,14 @@ sockaddr_in Destination(const char* host, int port) {
     return address;
 }
 
+// A negative length would reach the platform as a huge size_t: recv could
+// then write, and send read, past the caller's buffer.
+bool RefuseNegativeLength(int len) {
+    if (len >= 0) return false;
+    errno = EINVAL;
+    return true;
+}
+
 }  // namespace
 
 CSocket::CSocket() : m_nSd(-1), m_bTcp(true), m_bClosed(false) {
@@ -99,16 +107,19 @@ void CSocket::Close() {
 
 int CSocket::Send(const void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
+    if (RefuseNegativeLength(len)) return -1;
     return static_cast<int>(send(m_nSd, buf, len, flags));
 }
 
 int CSocket::Receive(void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
+    if (RefuseNegativeLength(len)) return -1;
     return static_cast<int>(recv(m_nSd, buf, len, flags));
 }
 
 int CSocket::SendTo(const void* buf, int len, const char* host, int port, int flags) {
     if (m_bTcp) return SOCKET_WRONG_KIND;
+    if (RefuseNegativeLength(len)) return -1;
     sockaddr_in destination = Destination(host, port);
     return static_cast<int>(
         sendto(m_nSd, buf, len, flags, AsSockaddr(&destination), sizeof destination));
@@ -116,6 +127,7 @@ int CSocket::SendTo(const void* buf, int len, const char* host, int port, int fl
 
 int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) {
     if (m_bTcp) return SOCKET_WRONG_KIND;
+    if (RefuseNegativeLength(len)) return -1;
     sockaddr_in sender;
     std::memset(&sender, 0, sizeof sender);
     socklen_t length = sizeof sender;

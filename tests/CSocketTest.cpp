@@ -229,6 +229,27 @@ TEST(CSocketTest, DatagramsCarryTheSendersAddressAndPort) {
     EXPECT_EQ(port, 7);
 }
 
+TEST(CSocketTest, NegativeLengthsMoveNothing) {
+    Connection c;
+    char buffer[8] = "canary";
+    ASSERT_EQ(c.client.Send("x", 1), 1);
+    errno = 0;
+    EXPECT_EQ(c.server.Receive(buffer, -1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(c.client.Send(buffer, -1), -1);
+    EXPECT_STREQ(buffer, "canary");
+    EXPECT_EQ(c.server.Receive(buffer, sizeof buffer), 1);  // the byte sent is still there
+
+    CSocket udp;
+    udp.Socket(SOCK_DGRAM);
+    CString ip("kept");
+    int port = 7;
+    EXPECT_EQ(udp.SendTo(buffer, -1, "127.0.0.1", c.port), -1);
+    EXPECT_EQ(udp.ReceiveFrom(buffer, -1, ip, port), -1);
+    EXPECT_TRUE(ip == "kept");
+    EXPECT_EQ(port, 7);
+}
+
 TEST(CSocketTest, OptionsTakeTheNameFirstAndTheLevelLast) {
     CSocket s;
     const int fd = s.Socket();
