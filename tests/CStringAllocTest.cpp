@@ -1,68 +1,47 @@
-// Block sizes and allocation counts of CString, seen through the array forms of
-// operator new and delete, which this test executable replaces.
+// Block sizes and allocation counts of CString, seen through the array forms
+// of operator new and delete, which this test executable replaces.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ArrayAllocations.h"
 #include "CString.h"
 
 using ArrayAllocations::Scope;
+using Sizes = std::vector<std::size_t>;
 
 namespace {
 
 std::string Text(const CString& s) { return std::string(s.GetBuffer(), s.GetLength()); }
 
-struct BlockRule {
-    int length;
-    std::size_t block;
-};
-
-const BlockRule kBlockRule[] = {{0, 32},   {1, 64},   {31, 64},  {32, 96},
-                                {63, 96},  {64, 128}, {100, 160}, {65503, 65536}};
+// Characters and the block the size rule gives them.
+const std::pair<int, std::size_t> kBlockRule[] = {{0, 32},   {1, 64},   {31, 64},   {32, 96},
+                                                  {63, 96},  {64, 128}, {100, 160}, {65503, 65536}};
 
 }  // namespace
 
-TEST(CStringAllocTest, EveryConstructionTakesOneBlockOfTheRuleSize) {
-    for (const BlockRule& rule : kBlockRule) {
-        const std::string text(rule.length, 'x');
-        Scope scope;
-        CString fromText(text.c_str());
-        ASSERT_EQ(scope.Count(), 1u) << rule.length;
-        EXPECT_EQ(scope.Last(), rule.block) << rule.length;
-
-        CString copy(fromText);
-        ASSERT_EQ(scope.Count(), 2u) << rule.length;
-        EXPECT_EQ(scope.Last(), rule.block) << rule.length;
-    }
-    Scope scope;
-    CString empty;
-    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{32});
-}
-
-TEST(CStringAllocTest, EveryAssignmentTakesExactlyOneFreshBlock) {
+TEST(CStringAllocTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize) {
     CString target(std::string(100, 'y').c_str());
-    for (const BlockRule& rule : kBlockRule) {
-        const std::string text(rule.length, 'x');
-        CString source(text.c_str());
+    for (const auto& [length, block] : kBlockRule) {
+        const std::string text(length, 'x');
         {
             Scope scope;
-            target = text.c_str();
-            EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{rule.block}) << rule.length;
-            EXPECT_EQ(ArrayAllocations::Deletions(), 1) << rule.length;
+            CString fromText(text.c_str());
+            CString copy(fromText);
+            EXPECT_EQ(scope.Sizes(), Sizes({block, block})) << length;
         }
-        {
+        const CString source(text.c_str());
+        for (int form = 0; form < 3; ++form) {
+            const CString& itself = target;
             Scope scope;
-            target = source;
-            EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{rule.block}) << rule.length;
-            EXPECT_EQ(ArrayAllocations::Deletions(), 1) << rule.length;
+            if (form == 0) target = text.c_str();
+            if (form == 1) target = source;
+            if (form == 2) target = itself;  // a block already large enough is not reused
+            EXPECT_EQ(scope.Sizes(), Sizes{block}) << length << " form " << form;
+            EXPECT_EQ(ArrayAllocations::Deletions(), 1);
+            EXPECT_EQ(Text(target), text);
         }
-        // A block that is already large enough is not reused.
-        const CString& itself = target;
-        Scope scope;
-        target = itself;
-        EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{rule.block}) << rule.length;
-        EXPECT_EQ(Text(target), text);
     }
 }
 
@@ -71,9 +50,8 @@ TEST(CStringAllocTest, AppendsBelowTheBlockSizeAllocateNothing) {
     const CString more(std::string(30, 'c').c_str());
     Scope scope;
     s += "b";
-    s += "";
-    s += more;  // 62 characters, below 64
-    s += s.GetBuffer() + 62;  // the empty tail of itself
+    s += more;                 // 62 characters, below 64
+    s += s.GetBuffer() + 62;  // its own empty tail
     EXPECT_EQ(scope.Count(), 0u);
     EXPECT_EQ(s.GetLength(), 62);
 }
@@ -81,110 +59,75 @@ TEST(CStringAllocTest, AppendsBelowTheBlockSizeAllocateNothing) {
 TEST(CStringAllocTest, TheAppendThatReachesTheBlockSizeMovesOnceToTheRuleSize) {
     CString s(std::string(32, 'a').c_str());  // 96-byte block
     Scope scope;
-    s += std::string(64, 'b').c_str();  // 96: not below 96
-    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{160});
+    s += std::string(64, 'b').c_str();  // 96 is not below 96
+    EXPECT_EQ(scope.Sizes(), Sizes{160});
     EXPECT_EQ(ArrayAllocations::Deletions(), 1);
     EXPECT_EQ(Text(s), std::string(32, 'a') + std::string(64, 'b'));
 }
 
-TEST(CStringAllocTest, RefusedConstructionLeavesAnEmptyUsableString) {
+TEST(CStringAllocTest, EmptyAndTheInPlaceOperationsKeepTheBlock) {
+    CString s(std::string(100, 'x').c_str());  // 160-byte block
     Scope scope;
-    ArrayAllocations::FailNext(1);
-    CString s("no memory for this");
-    EXPECT_EQ(s.GetLength(), 0);
-    EXPECT_STREQ(s.GetBuffer(), "");
-    EXPECT_STREQ(static_cast<const char*>(CString(s)), "");
-    s += "later";
-    EXPECT_EQ(Text(s), "later");
+    s.TrimLeft('x');
+    s += "  Some Text\n\n";
+    s.TrimRight('\n');
+    s.MakeUpper();
+    s.Mid(1);
+    s.Left(3);
+    EXPECT_TRUE(s.EqualByNoCase(" so"));
+    EXPECT_EQ(s.FindIndex("SO"), 1);
+    s.Empty();
+    for (int i = 0; i < 159; ++i) s += "y";
+    EXPECT_EQ(scope.Count(), 0u);
+    s += "z";  // the 160th character reaches the block size
+    EXPECT_EQ(scope.Sizes(), Sizes{224});
 }
 
-TEST(CStringAllocTest, RefusedAssignmentStoresContentThatFitsTheOldBlock) {
+TEST(CStringAllocTest, FormatFollowsTheEstimateWhileTheTextFits) {
+    CString s;
+    Scope scope;
+    s.Format("%d", 42);                 // reserves 5: the 32-byte block stays
+    s.Format("%d", -2147483647 - 1);    // more than 5, still within 32
+    EXPECT_EQ(scope.Count(), 0u);
+    EXPECT_EQ(Text(s), "-2147483648");
+    // "%s" reserves its text's length plus 1: 31 characters make 32, not below 32.
+    s.Format("%s", std::string(31, 'x').c_str());
+    EXPECT_EQ(scope.Sizes(), Sizes{96});
+}
+
+TEST(CStringAllocTest, FormattedTextBeyondTheEstimateGetsABlockForItsRealLength) {
+    CString s;
+    {
+        Scope scope;
+        s.Format("%300d", 1);  // the estimate is 13
+        EXPECT_EQ(scope.Sizes(), Sizes{352});
+    }
+    const std::string huge(70000, 'c');
+    Scope scope;
+    s.Format("%s", huge.c_str());  // too large for any block: cut to the largest
+    EXPECT_EQ(scope.Sizes(), Sizes{65536});
+    EXPECT_EQ(s.GetLength(), 65535);
+}
+
+TEST(CStringAllocTest, RefusedBlocksLeaveValidStrings) {
+    Scope scope;
+    ArrayAllocations::FailNext(1);
+    CString refused("no memory for this");
+    EXPECT_STREQ(refused.GetBuffer(), "");
+    refused += "later";
+    EXPECT_EQ(Text(refused), "later");
+
+    // New content that fits the old block goes there; other content changes nothing.
     CString s(std::string(100, 'x').c_str());  // 160-byte block
     const char* block = s.GetBuffer();
-    Scope scope;
     ArrayAllocations::FailNext(1);
     s = "short";
     EXPECT_EQ(Text(s), "short");
     EXPECT_EQ(s.GetBuffer(), block);
     for (int i = 5; i < 160; ++i) ASSERT_EQ(block[i], '\0');
-}
-
-TEST(CStringAllocTest, RefusedAssignmentOrAppendThatDoesNotFitChangesNothing) {
-    CString s("kept");  // 64-byte block
-    Scope scope;
     ArrayAllocations::FailNext(1);
-    s = std::string(80, 'z').c_str();
-    EXPECT_EQ(Text(s), "kept");
+    s = std::string(200, 'z').c_str();
     ArrayAllocations::FailNext(1);
-    s += std::string(80, 'z').c_str();
-    EXPECT_EQ(Text(s), "kept");
-}
-
-TEST(CStringAllocTest, FormatKeepsTheBlockWhileTheEstimateIsBelowItsSize) {
-    CString s;
-    char* block = s.GetBuffer();
-    Scope scope;
-    s.Format("%d", 42);
-    EXPECT_EQ(scope.Count(), 0u);
-    EXPECT_EQ(s.GetBuffer(), block);
-    EXPECT_EQ(Text(s), "42");
-    // "%d" reserves 5, but INT_MIN still fits the 32-byte block.
-    s.Format("%d", -2147483647 - 1);
-    EXPECT_EQ(scope.Count(), 0u);
-    EXPECT_EQ(Text(s), "-2147483648");
-}
-
-TEST(CStringAllocTest, FormatMovesToTheEstimatesBlockWhenTheEstimateReachesTheSize) {
-    // "%s" reserves its text's length plus 1: 31 characters make 32, which is
-    // not below the 32-byte block.
-    CString s;
-    Scope scope;
-    s.Format("%s", std::string(31, 'x').c_str());
-    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{96});
-    EXPECT_EQ(s.GetLength(), 31);
-}
-
-TEST(CStringAllocTest, FormattedTextLongerThanTheEstimateGetsABlockForItsRealLength) {
-    {
-        CString s;
-        Scope scope;
-        s.Format("%300d", 1);  // the estimate is 13
-        EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{352});
-        EXPECT_EQ(s.GetLength(), 300);
-    }
-    // The estimate's block, and the real length's, would be too large: the
-    // text is cut to the largest block.
-    const std::string huge(70000, 'c');
-    CString cut;
-    Scope scope;
-    cut.Format("%s", huge.c_str());
-    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{65536});
-    EXPECT_EQ(cut.GetLength(), 65535);
-}
-
-TEST(CStringAllocTest, InPlaceOperationsNeverAllocate) {
-    CString s("  Some Text\n\n");
-    CString other("x");
-    Scope scope;
-    s.TrimLeft(' ');
-    s.TrimRight('\n');
-    s.MakeUpper();
-    s.MakeLower();
-    s.Mid(1);
-    s.Left(3);
-    EXPECT_TRUE(s.EqualByNoCase("OME"));
-    EXPECT_FALSE(s == other);
-    EXPECT_EQ(s.FindIndex("me"), 1);
-    s.Empty();
-    EXPECT_EQ(scope.Count(), 0u);
-}
-
-TEST(CStringAllocTest, EmptyKeepsTheBlockForLaterAppends) {
-    CString s(std::string(100, 'x').c_str());  // 160-byte block
-    s.Empty();
-    Scope scope;
-    for (int i = 0; i < 159; ++i) s += "y";
-    EXPECT_EQ(scope.Count(), 0u);
-    s += "z";  // the 160th character reaches the block size
-    EXPECT_EQ(scope.Sizes(), std::vector<std::size_t>{224});
+    s += std::string(200, 'z').c_str();
+    EXPECT_EQ(Text(s), "short");
 }

@@ -1,3 +1,7 @@
+// CString behaviour. The string fuzzer checks every operation against a
+// std::string model at random; these tests pin the edges by name, the largest
+// contents, aliasing, streams and locales. Block sizes and allocation counts
+// are in CStringAllocTest, formatting against snprintf in CStringFormatTest.
 #include "CString.h"
 
 #include <gtest/gtest.h>
@@ -11,84 +15,21 @@ namespace {
 
 std::string Text(const CString& s) { return std::string(s.GetBuffer(), s.GetLength()); }
 
-// Every byte from the length to `blockSize` is 0: content never leaves stale
-// bytes behind it.
-void ExpectClearedFrom(const CString& s, int blockSize) {
-    for (int i = s.GetLength(); i < blockSize; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << "at " << i;
+// "ab\0c": a string with a NUL among its characters.
+CString WithInnerNul() {
+    CString s("abXc");
+    s.GetBuffer()[2] = '\0';
+    return s;
 }
 
 }  // namespace
 
-TEST(CStringTest, EmptyStringsReadAsTheEmptyText) {
+TEST(CStringTest, EmptyAndNullTextsGiveTheEmptyString) {
     const char* none = nullptr;
     for (const CString& s : {CString(), CString(""), CString(none)}) {
         EXPECT_EQ(s.GetLength(), 0);
-        ASSERT_NE(s.GetBuffer(), nullptr);
-        EXPECT_EQ(s.GetBuffer()[0], '\0');
-        ExpectClearedFrom(s, 32);
+        EXPECT_STREQ(s.GetBuffer(), "");
     }
-}
-
-TEST(CStringTest, CountedCopiesKeepEmbeddedNuls) {
-    CString withNul("ab");
-    withNul += "X";
-    withNul.GetBuffer()[1] = '\0';  // "a\0X"
-    CString copy(withNul);
-    EXPECT_EQ(Text(copy), std::string("a\0X", 3));
-    CString assigned;
-    assigned = withNul;
-    EXPECT_EQ(Text(assigned), std::string("a\0X", 3));
-    CString appended("<");
-    appended += withNul;
-    EXPECT_EQ(Text(appended), std::string("<a\0X", 4));
-    // Text given as a pointer stops at its NUL.
-    CString fromPointer;
-    fromPointer = withNul.GetBuffer();
-    EXPECT_EQ(Text(fromPointer), "a");
-}
-
-TEST(CStringTest, IndexingGivesTheTerminatorAtTheLengthAndMinusOneBeyond) {
-    CString s("ab\xff");
-    EXPECT_EQ(s[0], 'a');
-    EXPECT_EQ(s.GetAt(1), 'b');
-    EXPECT_EQ(s[2], -1);  // all bits set reads as -1 too
-    EXPECT_EQ(s[3], 0);
-    EXPECT_EQ(s.GetAt(3), 0);
-    EXPECT_EQ(s[4], -1);
-    EXPECT_EQ(s.GetAt(4), -1);
-    EXPECT_EQ(s[-1], -1);
-}
-
-TEST(CStringTest, AppendingAStringToItselfDoublesIt) {
-    // 10 + 10 stays inside the 64-byte block; 40 + 40 moves to a new one.
-    for (int length : {10, 40}) {
-        const std::string original(length, 'q');
-        CString s(original.c_str());
-        s += s;
-        EXPECT_EQ(Text(s), original + original);
-
-        CString t(original.c_str());
-        t = t + t;
-        EXPECT_EQ(Text(t), original + original);
-
-        CString u(original.c_str());
-        u += u.GetBuffer();
-        EXPECT_EQ(Text(u), original + original);
-    }
-}
-
-TEST(CStringTest, AssigningFromItsOwnCharacters) {
-    CString s("hello, world");
-    const CString& itself = s;
-    s = itself;
-    EXPECT_EQ(Text(s), "hello, world");
-    s = s.GetBuffer() + 7;
-    EXPECT_EQ(Text(s), "world");
-    ExpectClearedFrom(s, 64);
-}
-
-TEST(CStringTest, NullTextIsTheEmptyText) {
-    const char* none = nullptr;
     CString s("abc");
     s += none;
     EXPECT_EQ(Text(s), "abc");
@@ -98,9 +39,51 @@ TEST(CStringTest, NullTextIsTheEmptyText) {
     EXPECT_EQ(Text(s), "");
 }
 
-TEST(CStringTest, OperatorPlusLeavesItsOperandsUnchanged) {
-    CString left("left");
-    CString right("right");
+TEST(CStringTest, CopiesBetweenStringsKeepInnerNulsAndTextsStopAtThem) {
+    const CString withNul = WithInnerNul();
+    CString assigned;
+    assigned = withNul;
+    CString appended("<");
+    appended += withNul;
+    EXPECT_EQ(Text(CString(withNul)), std::string("ab\0c", 4));
+    EXPECT_EQ(Text(assigned), std::string("ab\0c", 4));
+    EXPECT_EQ(Text(appended), std::string("<ab\0c", 5));
+    assigned = withNul.GetBuffer();
+    EXPECT_EQ(Text(assigned), "ab");
+}
+
+TEST(CStringTest, IndexingGivesTheTerminatorAtTheLengthAndMinusOneBeyond) {
+    CString s("ab\xff");
+    EXPECT_EQ(s[0], 'a');
+    EXPECT_EQ(s.GetAt(2), -1);  // all bits set reads as -1 too
+    EXPECT_EQ(s[3], 0);
+    EXPECT_EQ(s.GetAt(3), 0);
+    EXPECT_EQ(s[4], -1);
+    EXPECT_EQ(s.GetAt(4), -1);
+    EXPECT_EQ(s[-1], -1);
+}
+
+TEST(CStringTest, OwnCharactersAreSafeSources) {
+    // 10 + 10 stays in the 64-byte block; 40 + 40 moves to a new one.
+    for (int length : {10, 40}) {
+        const std::string original(length, 'q');
+        CString appended(original.c_str()), summed(original.c_str()), fromPointer(original.c_str());
+        appended += appended;
+        summed = summed + summed;
+        fromPointer += fromPointer.GetBuffer();
+        for (const CString* s : {&appended, &summed, &fromPointer}) EXPECT_EQ(Text(*s), original + original);
+    }
+    CString s("hello, world");
+    const CString& itself = s;
+    s = itself;
+    EXPECT_EQ(Text(s), "hello, world");
+    s = s.GetBuffer() + 7;
+    EXPECT_EQ(Text(s), "world");
+    for (int i = 5; i < 64; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;  // nothing stale behind
+}
+
+TEST(CStringTest, PlusLeavesItsOperandsUnchanged) {
+    CString left("left"), right("right");
     EXPECT_EQ(Text(left + right), "leftright");
     EXPECT_EQ(Text(left + "-text"), "left-text");
     EXPECT_EQ(Text("text-" + right), "text-right");
@@ -109,212 +92,79 @@ TEST(CStringTest, OperatorPlusLeavesItsOperandsUnchanged) {
     EXPECT_EQ(Text(right), "right");
 }
 
-TEST(CStringTest, ShorterAssignmentLeavesNoStaleBytes) {
-    CString s(std::string(100, 'x').c_str());
-    s = "y";
-    EXPECT_EQ(Text(s), "y");
-    ExpectClearedFrom(s, 64);
-}
-
-TEST(CStringTest, LongestContentFitsAndLongerIsRefusedWithoutThrowing) {
-    const std::string longest(65503, 'a');
-    CString s(longest.c_str());
-    EXPECT_EQ(s.GetLength(), 65503);
-
+TEST(CStringTest, LargestContentsAndRefusalsThatThrowNothing) {
     const std::string tooLong(65504, 'b');
-    CString t("kept");
-    EXPECT_NO_THROW(t = tooLong.c_str());
-    EXPECT_EQ(Text(t), "kept");
-
-    // A refused construction still gives a usable, empty string.
-    CString u(tooLong.c_str());
-    EXPECT_EQ(u.GetLength(), 0);
-    EXPECT_STREQ(u.GetBuffer(), "");
-    u += "usable";
-    EXPECT_EQ(Text(u), "usable");
-}
-
-TEST(CStringTest, AppendsInPlaceFillTheLargestBlockToItsLastByte) {
-    // 65503 characters live in a 65536-byte block; appends in place may take
-    // it to 65535, and the next one is refused, leaving the string as it was.
-    CString s(std::string(65503, 'a').c_str());
+    CString s(std::string(65503, 'a').c_str());  // the largest fresh block, 65536 bytes
+    EXPECT_EQ(s.GetLength(), 65503);
+    // Appends in place fill it to its last byte; the next one is refused.
     s += std::string(32, 'b').c_str();
-    EXPECT_EQ(s.GetLength(), 65535);
     s += "c";
     EXPECT_EQ(s.GetLength(), 65535);
     EXPECT_EQ(s[65534], 'b');
-    EXPECT_EQ(s[65535], 0);
-    // Self-assignment of a string longer than any fresh block keeps it whole.
     const CString& itself = s;
-    s = itself;
+    s = itself;  // no fresh block could hold it: kept whole
     EXPECT_EQ(s.GetLength(), 65535);
-    EXPECT_EQ(s[65534], 'b');
+
+    CString kept("kept");
+    EXPECT_NO_THROW(kept = tooLong.c_str());
+    EXPECT_EQ(Text(kept), "kept");
+    CString refused(tooLong.c_str());  // no block at all, yet usable
+    EXPECT_STREQ(refused.GetBuffer(), "");
+    refused += "usable";
+    EXPECT_EQ(Text(refused), "usable");
 }
 
-TEST(CStringTest, ComparisonsGoByTextUpToTheFirstNul) {
-    CString withNul("abXc");
-    withNul.GetBuffer()[2] = '\0';  // "ab\0c", length 4
+TEST(CStringTest, TextOperationsStopAtTheFirstNulAndTheOthersGoByLength) {
+    CString withNul = WithInnerNul();
     EXPECT_TRUE(withNul == "ab");
-    EXPECT_FALSE(withNul != "ab");
-    EXPECT_TRUE(withNul == CString("ab"));
     EXPECT_FALSE(withNul.EqualByNoCase("ab"));  // the lengths differ
-    EXPECT_FALSE(withNul.EqualByNoCase("abXc"));
-
-    CString hello("Hello");
-    EXPECT_TRUE(hello.EqualByNoCase("hELLO"));
-    EXPECT_FALSE(hello.EqualByNoCase("Hell"));
-    EXPECT_FALSE(hello.EqualByNoCase("Hellp"));
-    EXPECT_TRUE(CString().EqualByNoCase(""));
-    EXPECT_TRUE(hello != "hello");
-    EXPECT_TRUE(hello != CString("Hello!"));
-}
-
-TEST(CStringTest, TextSearchesStopAtTheFirstNul) {
-    CString abc("abc");
-    CString empty;
-    EXPECT_EQ(abc.Find(""), abc.GetBuffer());
-    EXPECT_EQ(empty.Find(""), empty.GetBuffer());
-    EXPECT_EQ(abc.FindIndex(""), 0);
-    EXPECT_EQ(empty.FindIndex(""), -1);
-    EXPECT_EQ(abc.Find("bc"), abc.GetBuffer() + 1);
-    EXPECT_EQ(abc.FindIndex("bc"), 1);
-    EXPECT_EQ(abc.Find("cd"), nullptr);
-    EXPECT_EQ(abc.FindIndex("cd"), -1);
-
-    CString withNul("abXc");
-    withNul.GetBuffer()[2] = '\0';
     EXPECT_EQ(withNul.FindIndex("c"), -1);
     EXPECT_EQ(withNul.Find('c'), nullptr);
-}
+    EXPECT_EQ(withNul.FindIndex('c'), 3);
+    EXPECT_EQ(withNul.FindIndex('\0'), 2);
+    EXPECT_EQ(withNul.ReverseFindIndex('\0'), 2);
+    withNul.MakeUpper();
+    EXPECT_EQ(Text(withNul), std::string("AB\0C", 4));
 
-TEST(CStringTest, CharacterSearches) {
-    CString abc("abc");
+    CString abc("abc"), empty;
+    EXPECT_EQ(abc.FindIndex(""), 0);
+    EXPECT_EQ(empty.FindIndex(""), -1);
+    EXPECT_EQ(empty.Find(""), empty.GetBuffer());
     EXPECT_EQ(abc.Find('\0'), abc.GetBuffer() + 3);
     EXPECT_EQ(abc.FindIndex('\0'), -1);  // the terminator is never found by position
-    EXPECT_EQ(abc.FindIndex('c'), 2);
-    EXPECT_EQ(CString().FindIndex('a'), -1);
-    EXPECT_EQ(CString().FindIndex('\0'), -1);
-
-    // FindIndex(char) goes by the length, so it sees past an inner NUL.
-    CString withNul("abXc");
-    withNul.GetBuffer()[2] = '\0';
-    EXPECT_EQ(withNul.FindIndex('\0'), 2);
-    EXPECT_EQ(withNul.FindIndex('c'), 3);
-
-    EXPECT_EQ(CString("a/b/c").ReverseFindIndex('/'), 3);
-    EXPECT_EQ(CString("abcb").ReverseFindIndex('b'), 3);
-    EXPECT_EQ(CString("abcb").ReverseFindIndex('z'), -1);
-    EXPECT_EQ(CString("abcb").ReverseFindIndex('\0'), 4);
+    EXPECT_TRUE(CString("Hello").EqualByNoCase("hELLO"));
+    EXPECT_TRUE(empty.EqualByNoCase(""));
 }
 
-TEST(CStringTest, TrimsRemoveRunsAtTheirEndOnly) {
-    CString s("   x  ");
-    s.TrimLeft(' ');
-    EXPECT_EQ(Text(s), "x  ");
-    ExpectClearedFrom(s, 64);
-    s.TrimRight(' ');
-    EXPECT_EQ(Text(s), "x");
-
-    CString spaces("   ");
-    spaces.TrimLeft(' ');
-    EXPECT_EQ(Text(spaces), "");
-    ExpectClearedFrom(spaces, 64);
-
-    CString lineFeed("\n");
+TEST(CStringTest, TrimsAndCutsWorkInsideTheBlock) {
+    CString lineFeed("\n"), spaces("   "), header("[abc]"), s("abc");
     lineFeed.TrimRight('\n');
-    EXPECT_EQ(Text(lineFeed), "");
-    CString value("a\n\n");
-    value.TrimRight('\n');
-    EXPECT_EQ(Text(value), "a");
-    CString empty;
-    empty.TrimRight('\n');
-    empty.TrimLeft('\0');
-    EXPECT_EQ(Text(empty), "");
-
-    // Trims go by the length: NULs inside the string are characters like any other.
-    CString nuls("ab");
-    nuls += nuls;
-    nuls.GetBuffer()[0] = '\0';
-    nuls.GetBuffer()[3] = '\0';  // "\0ba\0"
-    nuls.TrimLeft('\0');
-    nuls.TrimRight('\0');
-    EXPECT_EQ(Text(nuls), "ba");
-}
-
-TEST(CStringTest, LeftAndMidCutInsideTheBlock) {
-    CString s("abc");
-    s.Left(10);
-    EXPECT_EQ(Text(s), "abc");
-    s.Left(2);
-    EXPECT_EQ(Text(s), "ab");
-    ExpectClearedFrom(s, 64);
-    for (int count : {0, -1}) {
-        CString t("abc");
-        t.Left(count);
-        EXPECT_EQ(Text(t), "");
-        EXPECT_EQ(t.GetLength(), 0);
-    }
-
-    CString header("[abc]");
+    spaces.TrimLeft(' ');
     header.Mid(1);
+    EXPECT_EQ(Text(lineFeed), "");
+    EXPECT_EQ(Text(spaces), "");
     EXPECT_EQ(Text(header), "abc]");
-    ExpectClearedFrom(header, 64);
-    header.Mid(0);
-    EXPECT_EQ(Text(header), "abc]");
-    header.Mid(-1);
-    EXPECT_EQ(Text(header), "abc]");
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(spaces.GetBuffer()[i], '\0');
+    header.Mid(-1);  // unchanged
     header.Mid(4);
     EXPECT_EQ(Text(header), "");
-    CString t("abc");
-    t.Mid(7);
-    EXPECT_EQ(Text(t), "");
+    s.Left(-1);  // a failed search's -1 empties
+    EXPECT_EQ(Text(s), "");
 }
 
-TEST(CStringTest, CaseConversionCoversEveryCharacter) {
-    CString s("MiXeD 1x");
-    s.GetBuffer()[5] = '\0';  // the conversion goes by the length, past the NUL
-    s.MakeUpper();
-    EXPECT_EQ(Text(s), std::string("MIXED\0001X", 8));
-    s.MakeLower();
-    EXPECT_EQ(Text(s), std::string("mixed\0001x", 8));
-    s.MakeSameCase(true);
-    EXPECT_EQ(Text(s), std::string("MIXED\0001X", 8));
-}
-
-TEST(CStringTest, FormatReplacesTheContent) {
+TEST(CStringTest, FormatEndsAtANulArgumentAndCutsAtTheLargestBlock) {
     CString s(std::string(100, 'o').c_str());
-    s.Format("%d-%s-%c", -7, "x", 'c');
-    EXPECT_EQ(Text(s), "-7-x-c");
-    ExpectClearedFrom(s, 160);
-    s.Format("a%cb", 0);  // a NUL argument ends the string there
+    s.Format("a%cb", 0);
     EXPECT_EQ(Text(s), "a");
-    ExpectClearedFrom(s, 160);
-}
-
-TEST(CStringTest, FormattedTextBeyondTheLargestBlockIsCut) {
+    for (int i = 1; i < 160; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;
     const std::string huge(100000, 'h');
-    CString s("before");
     s.Format("<%s>", huge.c_str());
-    ASSERT_EQ(s.GetLength(), 65535);
     EXPECT_EQ(Text(s), "<" + huge.substr(0, 65534));
 }
 
-TEST(CStringTest, EmptyKeepsNothingButTheBlock) {
-    CString s("abc");
-    EXPECT_FALSE(s.IsEmpty());
-    char* block = s.GetBuffer();
-    s.Empty();
-    EXPECT_TRUE(s.IsEmpty());
-    EXPECT_EQ(s.GetBuffer(), block);
-    ExpectClearedFrom(s, 64);
-    EXPECT_STREQ(static_cast<const char*>(s), "");
-}
-
 TEST(CStringTest, StreamsWriteTheTextAndReadOneWord) {
-    CString withNul("abXc");
-    withNul.GetBuffer()[2] = '\0';
     std::ostringstream out;
-    out << withNul << '|' << CString("d");
+    out << WithInnerNul() << '|' << CString("d");
     EXPECT_EQ(out.str(), "ab|d");
 
     std::istringstream in("  foo bar");
@@ -340,7 +190,6 @@ TEST(CStringTest, CaseFollowsTheCurrentLocale) {
     CString word("\xe4rger");  // "ärger"
     EXPECT_FALSE(word.EqualByNoCase("\xc4RGER"));
     ASSERT_NE(std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1"), nullptr);
-    EXPECT_TRUE(word.EqualByNoCase("\xc4RGER"));
     EXPECT_TRUE(word.EqualByNoCase("\xc4rGeR"));
     EXPECT_FALSE(word.EqualByNoCase("\xc4RGEN"));
     word.MakeUpper();
