@@ -202,33 +202,6 @@ TEST(CSocketTest, AcceptReleasesWhatTheClientHeldAndLeavesAnOpenStream) {
     EXPECT_EQ(errno, EBADF);
 }
 
-TEST(CSocketTest, DatagramsCarryTheSendersAddressAndPort) {
-    CSocket receiver, sender;
-    const int receiverFd = receiver.Socket(SOCK_DGRAM);
-    LimitWaits(receiverFd);
-    ASSERT_EQ(receiver.Bind(0), 0);
-    sender.Socket(SOCK_DGRAM);
-    // Runs of this test in parallel share the port.
-    int one = 1;
-    sender.SetSockOpt(SO_REUSEADDR, &one, sizeof one);
-    ASSERT_EQ(sender.Bind(65535), 0);
-
-    EXPECT_EQ(sender.SendTo("hello", 5, "127.0.0.1", LocalPort(receiverFd)), 5);
-    char buf[16];
-    CString ip;
-    int port = -1;
-    EXPECT_EQ(receiver.ReceiveFrom(buf, sizeof buf, ip, port), 5);
-    EXPECT_EQ(std::string(buf, 5), "hello");
-    EXPECT_STREQ(ip.GetBuffer(), "127.0.0.1");
-    EXPECT_EQ(port, 65535);
-
-    ip = "kept";
-    port = 7;
-    EXPECT_EQ(receiver.ReceiveFrom(buf, sizeof buf, ip, port, MSG_DONTWAIT), -1);
-    EXPECT_STREQ(ip.GetBuffer(), "kept");
-    EXPECT_EQ(port, 7);
-}
-
 TEST(CSocketTest, NegativeLengthsMoveNothing) {
     Connection c;
     char buffer[8] = "canary";
