@@ -1,5 +1,5 @@
-// GetLocalIP against scripted host names and lookups: this executable defines
-// gethostname and gethostbyname itself, so the library's calls land here.
+// GetLocalIP against a scripted host name and lookup: this executable defines
+// gethostname and gethostbyname, so the library's calls land here.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <unistd.h>
@@ -14,86 +14,47 @@
 
 namespace {
 
-enum class HostName { Given, Unterminated, Fails };
-
-HostName g_hostName;
-const char* g_givenName;
-hostent* g_answer;
-int g_lookups;
+bool g_nameFails;
 std::string g_lookedUp;
+in_addr g_first{htonl(0x0A010203)}, g_second{htonl(0x0A090909)};
+char* g_addresses[] = {reinterpret_cast<char*>(&g_first), reinterpret_cast<char*>(&g_second),
+                       nullptr};
+hostent g_entry{nullptr, nullptr, AF_INET, sizeof(in_addr), g_addresses};
+hostent* g_answer = &g_entry;
 
 }  // namespace
 
+// A name that fills the buffer comes unterminated, as POSIX allows.
 extern "C" int gethostname(char* name, size_t length) noexcept {
-    switch (g_hostName) {
-    case HostName::Given:
-        std::strncpy(name, g_givenName, length);
-        return 0;
-    case HostName::Unterminated:  // what POSIX allows for a truncated name
-        std::memset(name, 'a', length);
-        return 0;
-    case HostName::Fails:
-        break;
+    if (g_nameFails) {
+        errno = ENAMETOOLONG;
+        return -1;
     }
-    errno = ENAMETOOLONG;
-    return -1;
+    std::memset(name, 'a', length);
+    return 0;
 }
 
 extern "C" hostent* gethostbyname(const char* name) {
-    ++g_lookups;
     g_lookedUp = name;
     return g_answer;
 }
 
-class CSocketHostNameTest : public testing::Test {
-protected:
-    void SetUp() override {
-        g_hostName = HostName::Given;
-        g_givenName = "myhost";
-        g_lookups = 0;
-        inet_pton(AF_INET, "10.1.2.3", &first_);
-        inet_pton(AF_INET, "10.9.9.9", &second_);
-        entry_.h_name = const_cast<char*>("myhost");
-        entry_.h_aliases = noAliases_;
-        entry_.h_addrtype = AF_INET;
-        entry_.h_length = sizeof(in_addr);
-        entry_.h_addr_list = addresses_;
-        g_answer = &entry_;
-    }
-
-    std::string LocalIP() { return CSocket().GetLocalIP(); }
-
-    in_addr first_, second_;
-    char* noAliases_[1] = {nullptr};
-    char* addresses_[3] = {reinterpret_cast<char*>(&first_), reinterpret_cast<char*>(&second_), nullptr};
-    hostent entry_;
-};
-
-TEST_F(CSocketHostNameTest, ResolvedNameGivesItsFirstIPv4Address) {
-    EXPECT_EQ(LocalIP(), "10.1.2.3");
-    EXPECT_EQ(g_lookedUp, "myhost");
-}
-
-TEST_F(CSocketHostNameTest, NameWithoutAnIPv4AddressGivesTheLocalRecord) {
-    g_answer = nullptr;
-    EXPECT_EQ(LocalIP(), "0.0.0.0");
-    g_answer = &entry_;
-    entry_.h_addrtype = AF_INET6;
-    EXPECT_EQ(LocalIP(), "0.0.0.0");
-    entry_.h_addrtype = AF_INET;
-    addresses_[0] = nullptr;
-    EXPECT_EQ(LocalIP(), "0.0.0.0");
-    EXPECT_EQ(g_lookups, 3);
-}
-
-TEST_F(CSocketHostNameTest, UnterminatedNameIsCutAtTheBuffersEnd) {
-    g_hostName = HostName::Unterminated;
-    EXPECT_EQ(LocalIP(), "10.1.2.3");
+TEST(CSocketHostNameTest, FirstIPv4AddressOfTheNameCutAtTheBuffersEnd) {
+    EXPECT_STREQ(CSocket().GetLocalIP(), "10.1.2.3");
     EXPECT_EQ(g_lookedUp, std::string(127, 'a'));
 }
 
-TEST_F(CSocketHostNameTest, FailedHostNameIsNotLookedUp) {
-    g_hostName = HostName::Fails;
-    EXPECT_EQ(LocalIP(), "0.0.0.0");
-    EXPECT_EQ(g_lookups, 0);
+// Without an IPv4 address for the name: the local record, 0.0.0.0 when unbound.
+TEST(CSocketHostNameTest, NoAddressGivesTheLocalRecord) {
+    g_entry.h_addrtype = AF_INET6;
+    EXPECT_STREQ(CSocket().GetLocalIP(), "0.0.0.0");
+    g_entry.h_addrtype = AF_INET;
+    g_addresses[0] = nullptr;
+    EXPECT_STREQ(CSocket().GetLocalIP(), "0.0.0.0");
+    g_answer = nullptr;
+    EXPECT_STREQ(CSocket().GetLocalIP(), "0.0.0.0");
+    g_nameFails = true;
+    g_lookedUp.clear();
+    EXPECT_STREQ(CSocket().GetLocalIP(), "0.0.0.0");
+    EXPECT_EQ(g_lookedUp, "");  // a failed name is not looked up
 }
