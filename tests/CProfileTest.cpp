@@ -175,12 +175,19 @@ TEST_F(CProfileTest, WritesReplaceInPlaceOrAppendToTheSectionOrTheFile) {
     for (const auto& c : kCases)
         EXPECT_EQ(AfterWrite(c.before, c.section, c.key, c.value), c.after) << c.before;
 
-    CProfile profile(path_.c_str());
+    // The file is rewritten where it is, never replaced by a new one.
     Write("[n]\n");
+    chmod(path_.c_str(), 0640);
+    struct stat before, after;
+    stat(path_.c_str(), &before);
+    CProfile profile(path_.c_str());
     profile.WriteProfile("n", "negative", -42);
     profile.WriteProfile("n", "zero", 0);
     profile.WriteProfile("n", "min", INT_MIN);
     EXPECT_EQ(Read(), "[n]\nnegative=-42\nzero=0\nmin=-2147483648\n");
+    stat(path_.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 0777, 0640u);
 }
 
 TEST_F(CProfileTest, WhatTheFormatCannotHoldIsRefusedAndChangesNothing) {
