@@ -104,7 +104,8 @@ public:
     void MakeLower();
 
     /// Replaces the content with the printf-style formatted text (exactly what
-    /// vsprintf writes). A null format formats as the empty text.
+    /// vsprintf writes). A null format formats as the empty text. A string
+    /// argument may point into this string's own characters.
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Same, with an argument list.
     void FormatV(const char* format, va_list args);

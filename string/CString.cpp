@@ -73,17 +73,27 @@ bool SkipDigits(const char*& p) {
     return *p == '$';
 }
 
-// Sums the lengths of the arguments of the plain "%s" directives of `format`,
-// reading every argument with the type its own directive gives it, as
-// vsprintf will. Stops measuring at the first positional directive.
-int PlainStringArgumentLengths(const char* format, va_list args) {
+// What formatting needs to know of its arguments before it writes.
+struct FormatArguments {
+    int plainStringLengths = 0;  // the texts of the plain "%s" directives
+    bool inBlock = false;        // a string argument lies inside the given block
+};
+
+// Walks the directives of `format`, reading every argument with the type its
+// own directive gives it, as vsprintf will. Stops at the first positional
+// directive and at a conversion it does not know, whose arguments it cannot
+// tell: what follows is not measured.
+FormatArguments ReadArguments(const char* format, va_list args, const char* blockStart,
+                              const char* blockEnd) {
+    FormatArguments found;
     va_list ap;
     va_copy(ap, args);
-    int total = 0;
     for (const char* p = format; *p != '\0'; ++p) {
         if (*p != '%') continue;
         const char* start = p++;
-        while (*p != '\0' && std::strchr("-+ #0'I", *p) != nullptr) ++p;
+        while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0' || *p == '\'' ||
+               *p == 'I')
+            ++p;
         if (*p == '*') {
             ++p;
             if (SkipDigits(p)) break;
@@ -110,8 +120,9 @@ int PlainStringArgumentLengths(const char* format, va_list args) {
             if (*p == 'z' || *p == 'Z' || *p == 't') { size = 'z'; continue; }
             break;
         }
+        bool known = true;
         switch (*p) {
-            case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+            case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': case 'b': case 'B':
                 if (size == 'L') (void)va_arg(ap, long long);
                 else if (size == 'l') (void)va_arg(ap, long);
                 else if (size == 'j') (void)va_arg(ap, intmax_t);
@@ -125,37 +136,41 @@ int PlainStringArgumentLengths(const char* format, va_list args) {
                 if (size == 'L') (void)va_arg(ap, long double);
                 else (void)va_arg(ap, double);
                 break;
-            case 's': {
+            case 's': case 'S': {
                 const char* text = va_arg(ap, const char*);
-                if (p == start + 1 && text != nullptr) total += TextLength(text);
-                if (total > kLongestText) total = kLongestText;
+                if (text != nullptr && text >= blockStart && text < blockEnd) found.inBlock = true;
+                if (*p == 's' && p == start + 1 && text != nullptr)
+                    found.plainStringLengths =
+                        std::min(found.plainStringLengths + TextLength(text), kLongestText);
                 break;
             }
-            case 'S': case 'p': case 'n':
+            case 'p': case 'n':
                 (void)va_arg(ap, void*);
+                break;
+            case '%': case 'm':
                 break;
             case '\0':
                 --p;  // a '%' ending the format: let the loop see the end
                 break;
-            default:  // "%%", "%m" and conversions vsprintf does not know take no argument
-                break;
+            default:
+                known = false;
         }
+        if (!known) break;
     }
     va_end(ap);
-    return total;
+    return found;
 }
 
 // The size the formatted text is expected to take, walked character by
 // character: a plain character counts 1; a '%' counts nothing and the
 // character after it decides: 'd' adds 4, 'c' adds 1, 's' the length of its
-// argument, anything else (and the end of the format) 10; that character then
-// counts 1 itself, except a '%', which starts another directive. So "%d"
-// reserves 5, "%c" 2, "%s" its text's length plus 1.
-// Only a "%s" that vsprintf itself reads as a directive is measured; the one
-// in "%%s" is literal text and adds nothing for an argument.
-int EstimateFormattedLength(const char* format, va_list args) {
+// argument (which the caller adds, from ReadArguments: only a "%s" that
+// vsprintf reads as a directive has one; the one in "%%s" is literal text),
+// anything else (and the end of the format) 10; that character then counts 1
+// itself, except a '%', which starts another directive. So "%d" reserves 5,
+// "%c" 2, "%s" its text's length plus 1.
+int EstimateFromFormat(const char* format) {
     int estimate = 0;
-    bool measureStrings = false;
     for (const char* p = format; *p != '\0';) {
         if (estimate >= kLongestText) return kLongestText;
         if (*p != '%') {
@@ -166,8 +181,7 @@ int EstimateFormattedLength(const char* format, va_list args) {
         const char next = p[1];
         if (next == 'd') estimate += 4;
         else if (next == 'c') estimate += 1;
-        else if (next == 's') measureStrings = true;
-        else estimate += 10;
+        else if (next != 's') estimate += 10;
         if (next == '\0') break;
         if (next == '%') {
             ++p;
@@ -176,7 +190,6 @@ int EstimateFormattedLength(const char* format, va_list args) {
         ++estimate;
         p += 2;
     }
-    if (measureStrings) estimate += PlainStringArgumentLengths(format, args);
     return estimate < kLongestText ? estimate : kLongestText;
 }
 
@@ -421,7 +434,20 @@ void CString::FormatV(const char* format, va_list args) {
     if (format == nullptr) format = "";
     va_list again;
     va_copy(again, args);
-    const int estimate = EstimateFormattedLength(format, args);
+    const char* current = m_Buffer.GetBuf();
+    FormatArguments arguments;
+    if (std::strpbrk(format, "sS") != nullptr)
+        arguments = ReadArguments(format, args, current, current + m_Buffer.GetLength());
+    const int estimate =
+        std::min(EstimateFromFormat(format) + arguments.plainStringLengths, kLongestText);
+    // A string argument inside this string's own block must stay readable while
+    // the text is written: the block is set aside and the text goes to a fresh one.
+    CStreamBuf setAside;
+    if (arguments.inBlock) {
+        m_Buffer.Swap(setAside);
+        m_nLength = 0;
+        m_pData = g_noBlockText;
+    }
     if (estimate >= m_Buffer.GetLength()) AllocateBuffer(estimate, nullptr);
     int size = m_Buffer.GetLength();
     int written = std::vsnprintf(m_Buffer.GetBuf(), size, format, args);

@@ -55,6 +55,7 @@ TEST(CStringFormatTest, IntegersWithFlagsWidthsAndLengths) {
                          static_cast<std::ptrdiff_t>(-6), INTMAX_MIN, UINTMAX_MAX);
     ExpectSameAsSnprintf("%*d|%-*d|%.*d", 10, 5, 8, 6, 4, 7);
     ExpectSameAsSnprintf("%'d %Id", 1234567, 89);
+    ExpectSameAsSnprintf("%b|%#B|%08b", 5u, 6u, 7u);
 }
 
 TEST(CStringFormatTest, CharactersAndPercentSigns) {
@@ -89,6 +90,8 @@ TEST(CStringFormatTest, ArgumentsStayInStepBeforeAString) {
     ExpectSameAsSnprintf("%%s %s", "after a literal");
     ExpectSameAsSnprintf("%%%s", "percent then string");
     ExpectSameAsSnprintf("%c%s%d%s", 'c', "one", 2, kLongText.c_str());
+    ExpectSameAsSnprintf("%b %s", 5u, "binary");
+    ExpectSameAsSnprintf("%lB %s", 6ul, "long binary");
 }
 
 TEST(CStringFormatTest, FloatingPointIncludingVeryLongResults) {

@@ -162,6 +162,15 @@ TEST(CStringTest, FormatEndsAtANulArgumentAndCutsAtTheLargestBlock) {
     EXPECT_EQ(Text(s), "<" + huge.substr(0, 65534));
 }
 
+TEST(CStringTest, FormatMayReadItsOwnCharacters) {
+    for (int length : {3, 40}) {  // within the kept block, and beyond it
+        CString s(std::string(length, 'o').c_str());
+        s.Format("[%s|%.2s|%s]", s.GetBuffer(), s.GetBuffer() + 1, static_cast<const char*>(s));
+        const std::string old(length, 'o');
+        EXPECT_EQ(Text(s), "[" + old + "|oo|" + old + "]");
+    }
+}
+
 TEST(CStringTest, StreamsWriteTheTextAndReadOneWord) {
     std::ostringstream out;
     out << WithInnerNul() << '|' << CString("d");
