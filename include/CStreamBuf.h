@@ -26,7 +26,8 @@ public:
     /// allocates anew, even for the same size.
     /// Throws CException "AllocateBuf,too large memory to allocate" above 65536
     /// bytes and "AllocateBuf,allocate memory error" when the allocator yields
-    /// null; in both cases the buffer keeps its old block, size and content.
+    /// null; an exception the allocator throws (std::bad_alloc) passes through
+    /// unchanged. In every case the buffer keeps its old block, size and content.
     void AllocateBuf(int size);
     /// Frees the block, if any; size 0, no block. Harmless on an empty buffer.
     void DeleteBuf();

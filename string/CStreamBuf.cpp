@@ -1,7 +1,6 @@
 #include "CStreamBuf.h"
 
 #include <cstring>
-#include <new>
 
 #include "CException.h"
 
@@ -15,8 +14,12 @@ void CStreamBuf::AllocateBuf(int size) {
         return;
     }
     if (size > kMaxSize) throw CException("AllocateBuf,too large memory to allocate");
-    // The nothrow form lets an exhausted allocator report null instead of throwing.
-    char* block = new (std::nothrow) char[size];
+    // An exception from the allocator passes through unchanged. An allocator
+    // may also yield null (one a program put in place of the standard one);
+    // compilers assume the throwing form never does and would drop the check,
+    // so the empty asm hides where the pointer came from.
+    char* block = new char[size];
+    __asm__("" : "+r"(block));
     if (block == nullptr) throw CException("AllocateBuf,allocate memory error");
     delete[] m_pBuf;
     m_pBuf = block;

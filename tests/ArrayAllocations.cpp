@@ -14,6 +14,7 @@ std::vector<std::size_t>& SizesStorage() {
 bool g_recording = false;
 int g_deletions = 0;
 int g_failures = 0;
+bool g_yieldNull = false;
 
 void* Allocate(std::size_t size) {
     if (g_failures > 0) {
@@ -56,13 +57,23 @@ const std::vector<std::size_t>& Sizes() { return SizesStorage(); }
 
 int Deletions() { return g_deletions; }
 
-void FailNext(int count) { g_failures = count; }
+void FailNext(int count) {
+    g_failures = count;
+    g_yieldNull = false;
+}
+
+void YieldNullNext(int count) {
+    g_failures = count;
+    g_yieldNull = true;
+}
 
 }  // namespace ArrayAllocations
 
-void* operator new[](std::size_t size) {
+// Yielding null here breaks the language's promise on purpose: it stands for
+// an allocator that reports exhaustion that way.
+__attribute__((no_sanitize("returns-nonnull-attribute"))) void* operator new[](std::size_t size) {
     void* block = Allocate(size);
-    if (block == nullptr) throw std::bad_alloc();
+    if (block == nullptr && !g_yieldNull) throw std::bad_alloc();
     return block;
 }
 

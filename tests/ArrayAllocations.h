@@ -20,6 +20,9 @@ int Deletions();
 // The next `count` array allocations fail: the nothrow form yields null,
 // the throwing form throws std::bad_alloc.
 void FailNext(int count);
+// The next `count` array allocations yield null, in both forms, as an
+// allocator that reports exhaustion that way does.
+void YieldNullNext(int count);
 
 // Records from construction to destruction.
 class Scope {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <type_traits>
 
@@ -21,8 +22,10 @@ TEST(CStreamBufTest, RefusedRequestsThrowTheirTextAndLeaveTheBlock) {
     EXPECT_EQ(ThrownMessage([&] { buf.AllocateBuf(65537); }), "AllocateBuf,too large memory to allocate");
     {
         ArrayAllocations::Scope scope;
-        ArrayAllocations::FailNext(1);  // the allocator yields null
+        ArrayAllocations::YieldNullNext(1);
         EXPECT_EQ(ThrownMessage([&] { buf.AllocateBuf(100); }), "AllocateBuf,allocate memory error");
+        ArrayAllocations::FailNext(1);  // the allocator's own exception passes through
+        EXPECT_THROW(buf.AllocateBuf(100), std::bad_alloc);
     }
     EXPECT_EQ(buf.GetBuf(), block);
     EXPECT_EQ(buf.GetLength(), 16);
