@@ -103,8 +103,14 @@ void ModelWrite(std::string& file, const std::string& section, const std::string
         return;
     const Search search = Find(file, section, key);
     if (search.found) {
-        const std::size_t lineFeed = file.find('\n', search.position);
-        const std::size_t end = lineFeed == std::string::npos ? file.size() : lineFeed + 1;
+        // The whole line goes, but not a later piece of it that is a header.
+        std::size_t end = search.position;
+        for (const Piece& piece : Pieces(file)) {
+            if (piece.start < search.position) continue;
+            if (piece.start > search.position && Text(file, piece).find('[') != std::string::npos) break;
+            end = piece.start + piece.size;
+            if (file[end - 1] == '\n') break;
+        }
         file.replace(search.position, end - search.position, entry);
         return;
     }

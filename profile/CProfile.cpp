@@ -54,23 +54,22 @@ bool CopyRest(FILE* from, FILE* to, char* chunk, std::size_t chunkSize, long* co
     return std::ferror(from) == 0;
 }
 
-// The length of the line that starts at the stream's position, through its
-// line feed (or the end of the file), however long it is and whatever bytes it
-// holds. The position is kept.
-long LineLength(FILE* stream, char* chunk, std::size_t chunkSize) {
+// How much of the entry line at the stream's position a new line replaces:
+// the whole line through its line feed, however long it is, but not a later
+// piece of it that reads as a header line (one with "["): that header and its
+// section stay. The position is kept.
+long ReplacedLength(FILE* stream, char* piece) {
     const long start = std::ftell(stream);
-    long length = 0;
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, chunkSize, stream);
-        if (const void* end = std::memchr(chunk, '\n', got)) {
-            length += static_cast<const char*>(end) - chunk + 1;
-            break;
-        }
-        length += static_cast<long>(got);
-        if (got < chunkSize) break;
+    long end = start;
+    while (std::fgets(piece, kPieceLimit, stream) != nullptr) {
+        const long next = std::ftell(stream);
+        if (end > start && std::strchr(piece, '[') != nullptr) break;
+        const bool lineEnds = piece[next - end - 1] == '\n';
+        end = next;
+        if (lineEnds) break;
     }
     std::fseek(stream, start, SEEK_SET);
-    return length;
+    return end - start;
 }
 
 // Whether the byte before the stream's position is something other than a
@@ -178,8 +177,7 @@ void CProfile::WriteProfile(const char* section, const char* key, const char* va
     entry += value;
     entry += "\n";
     if (FindEntry(section, key)) {
-        // The whole old line goes, however long it is.
-        InsertContent(entry, LineLength(m_pStream, m_LineBuf.GetBuf(), m_LineBuf.GetLength()));
+        InsertContent(entry, ReplacedLength(m_pStream, m_LineBuf.GetBuf()));
         return;
     }
     if (!m_bSectionFound && std::strlen(section) + 3 > kLongestLine) return;

@@ -168,8 +168,11 @@ TEST_F(CProfileTest, WritesReplaceInPlaceOrAppendToTheSectionOrTheFile) {
         {"[s]\na=1", "s", "new", "n", "[s]\na=1\nnew=n\n"},
         {"[s]\na=1", "t", "k", "v", "[s]\na=1\n[t]\nk=v\n"},
         {"[s]\na=1\n", "t", "k", "v", "[s]\na=1\n[t]\nk=v\n"},
-        // A long line is replaced whole; NUL bytes elsewhere survive.
+        // A long line is replaced whole, but a later piece of it that is a
+        // header line stays, with its section; NUL bytes elsewhere survive.
         {"[s]\nk=" + std::string(400, 'v') + "\nnext=1\n", "s", "k", "short", "[s]\nk=short\nnext=1\n"},
+        {"[s]\nk=" + std::string(300, 'v') + "[u]\nafter=1\n", "s", "k", "short",
+         "[s]\nk=short\n" + std::string(47, 'v') + "[u]\nafter=1\n"},
         {std::string("[s]\nk=1\nbin=a\0b\n", 16), "s", "k", "22", std::string("[s]\nk=22\nbin=a\0b\n", 17)},
     };
     for (const auto& c : kCases)
