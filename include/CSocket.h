@@ -14,8 +14,9 @@ const int SOCKET_WRONG_KIND = -8965359;
 
 /// One IPv4 socket descriptor, stream (TCP, the default) or datagram (UDP).
 ///
-/// A thin wrapper: each operation makes at most one socket call, with no
-/// retry, no buffering and no allocation (apart from a thrown exception and
+/// A thin wrapper: each operation makes at most one socket call (a second
+/// Socket() on an object that still holds a descriptor closes it first), with
+/// no retry, no buffering and no allocation (apart from a thrown exception and
 /// the text ReceiveFrom stores). Operations for one kind check the kind before
 /// any platform call. Creation, listening, accepting and the option calls
 /// throw CException on failure; binding and connecting return a code; the
@@ -52,14 +53,14 @@ public:
     /// Throws CException "Using UDP,but you want to listen" on a datagram
     /// object and "Listen error" when listen() fails.
     int Listen(int backlog);
-    /// Accepts one connection into `client`: its descriptor, and the peer's
-    /// address as its remote address. Returns the accepted descriptor.
-    /// A descriptor that `client` still holds open is closed first. On success
-    /// `client` is an open stream object that closes the accepted descriptor.
-    /// m_nMaxSd is not raised.
+    /// Accepts one connection into `client`, a fresh or closed object: its
+    /// descriptor, and the peer's address as its remote address. Returns the
+    /// accepted descriptor. On success `client` is an open stream object that
+    /// closes the accepted descriptor. m_nMaxSd is not raised.
     /// Throws CException "Using UDP,but you want to accept" on a datagram
-    /// object and "Accept error" when accept() fails; `client` then has no
-    /// descriptor.
+    /// object, and "Accept error" when accept() fails (`client` then has no
+    /// descriptor) or, before any platform call, when `client` still holds an
+    /// open descriptor (the listener itself, say), which it keeps.
     int Accept(CSocket& client);
     /// Connects to dotted-decimal `host` at `port`. Returns 1 when connected,
     /// 0 when not (errno as the platform set it). The destination is not

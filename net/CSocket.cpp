@@ -78,14 +78,11 @@ int CSocket::Listen(int backlog) {
 
 int CSocket::Accept(CSocket& client) {
     if (!m_bTcp) throw CException("Using UDP,but you want to accept");
-    const int listener = m_nSd;
-    // The client's own descriptor would be lost when the accepted one replaces it.
-    if (!client.m_bClosed && client.m_nSd != -1) {
-        close(client.m_nSd);
-        client.m_bClosed = true;
-    }
+    // A client that still holds an open descriptor (the listener itself, say)
+    // would lose it to the accepted one: refused before any platform call.
+    if (!client.m_bClosed && client.m_nSd != -1) throw CException("Accept error");
     socklen_t length = sizeof client.m_RemoteAddr;
-    client.m_nSd = accept(listener, AsSockaddr(&client.m_RemoteAddr), &length);
+    client.m_nSd = accept(m_nSd, AsSockaddr(&client.m_RemoteAddr), &length);
     if (client.m_nSd < 0) throw CException("Accept error");
     // Open and of stream kind, so that its Close() releases what it accepted.
     client.m_bTcp = true;

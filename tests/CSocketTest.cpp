@@ -91,8 +91,13 @@ TEST(CSocketTest, OperationsOnLoopback) {
     Mark("@@ Connect, also to a host name, looked up nowhere | connect connect | 0.0.0.0");
     EXPECT_EQ(client->Connect("127.0.0.1", listenerPort), 1);
     tcp.Connect("localhost", listenerPort);  // 0.0.0.0 reaches this host too
-    Mark("@@ Accept, also into a datagram object, which it closes first | accept close accept");
+    Mark("@@ Accept | accept");
     listener.Accept(*server);
+    Mark("@@ Accept into an object that holds a descriptor, the listener too: refused |");
+    EXPECT_EQ(ThrownMessage([&] { listener.Accept(spare); }), "Accept error");
+    EXPECT_EQ(ThrownMessage([&] { listener.Accept(listener); }), "Accept error");
+    Mark("@@ Accept into a closed datagram object | close accept");
+    spare.Close();
     listener.Accept(spare);
     Mark("@@ Send, Receive, Send on what Accept filled | send recv send");
     EXPECT_EQ(client->Send(buf, 5), 5);
