@@ -2,6 +2,8 @@
 
 CException::CException() noexcept : m_strMessage("Exception:") {}
 
-CException::CException(const char* text) noexcept : m_strMessage(text) {}
+// A null text is no description: the message is the default one.
+CException::CException(const char* text) noexcept
+    : m_strMessage(text != nullptr ? text : "Exception:") {}
 
 CException::~CException() noexcept {}

@@ -17,7 +17,8 @@ public:
     /// Message "Exception:".
     CException() noexcept;
     /// Message: a copy of `text`, the fixed English description of the failure
-    /// (for instance "Listen error"). The caller's text may be released afterwards.
+    /// (for instance "Listen error"). The caller's text may be released
+    /// afterwards. A null `text` gives "Exception:".
     explicit CException(const char* text) noexcept;
     virtual ~CException() noexcept;
 

@@ -18,6 +18,7 @@ static_assert(std::is_nothrow_constructible_v<CException, const char*>);
 
 TEST(CExceptionTest, MessagesAreExceptionColonOrACopyOfTheText) {
     EXPECT_EQ(CException().m_strMessage, "Exception:");
+    EXPECT_EQ(CException(nullptr).m_strMessage, "Exception:");
     char text[] = "Listen error";
     CException e(text);
     std::memset(text, 'x', sizeof text - 1);
