@@ -60,6 +60,9 @@ class TandelProfileTest(unittest.TestCase):
         code, out, err = run("-f", nowhere, "set", "s", "k", "v")
         self.assertEqual(code, 2)
         self.assertIn("No such file or directory", err)
+        code, out, err = run("-f", self.dir.name, "get", "s", "k")
+        self.assertEqual(code, 2)
+        self.assertIn("Is a directory", err)
 
     def test_usage(self):
         self.assertEqual(run("get", "only-section")[0], 2)

@@ -1,14 +1,19 @@
 // tandel-profile: reads and writes one entry of a profile file.
 //
 //   tandel-profile [-f FILE] get SECTION KEY        prints the value; exit 1 when absent
-//   tandel-profile [-f FILE] set SECTION KEY VALUE  exit 2 on a refused argument or file
+//   tandel-profile [-f FILE] set SECTION KEY VALUE  writes it
+//
+// Exit 2, with the reason, on a refused argument or a file that cannot be
+// read or written.
 //
 // Without -f it works on the default profile, /etc/velonix/Tandel.rc.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "CProfile.h"
@@ -39,23 +44,36 @@ const char* Refusal(const char* key, const char* value) {
     return nullptr;
 }
 
-int Get(const char* file, const char* section, const char* key) {
+// The profile at `path`, or the library's default profile when it is null.
+std::unique_ptr<CProfile> OpenProfile(const char* path) {
+    return path != nullptr ? std::make_unique<CProfile>(path) : std::make_unique<CProfile>();
+}
+
+int Get(const char* path, const char* file, const char* section, const char* key) {
     // A missing profile has no entries; looking must not create it.
     if (access(file, F_OK) != 0) return 1;
-    CProfile profile(file);
+    const std::unique_ptr<CProfile> profile = OpenProfile(path);
     CString value;
-    profile.GetProfile(section, key, value);
+    profile->GetProfile(section, key, value);
     // An empty value and an absent entry read alike: only then ask which.
-    if (value.IsEmpty() && !profile.FindEntry(section, key)) return 1;
+    if (value.IsEmpty() && !profile->FindEntry(section, key)) {
+        // Absent, or a file that cannot be read at all.
+        struct stat status;
+        if (stat(file, &status) == 0 && S_ISDIR(status.st_mode))
+            return Fail(std::string("cannot read ") + file + ": " + std::strerror(EISDIR));
+        if (access(file, R_OK) != 0) return Fail(std::string("cannot read ") + file + ": " + std::strerror(errno));
+        return 1;
+    }
     std::printf("%s\n", value.GetBuffer());
     return 0;
 }
 
-int Set(const char* file, const char* section, const char* key, const char* value) {
+int Set(const char* path, const char* file, const char* section, const char* key, const char* value) {
     if (std::strpbrk(section, "]\n") != nullptr)
         return Fail("a section name cannot contain ']' or a line feed");
     if (const char* refusal = Refusal(key, value)) return Fail(refusal);
-    CProfile profile(file);
+    const std::unique_ptr<CProfile> owner = OpenProfile(path);
+    CProfile& profile = *owner;
     profile.WriteProfile(section, key, value);
     // The library reports nothing: read the entry back to know it is there.
     CString stored;
@@ -70,15 +88,16 @@ int Set(const char* file, const char* section, const char* key, const char* valu
 
 int main(int argc, char** argv) {
     int arg = 1;
-    const char* file = kDefaultProfile;
+    const char* path = nullptr;  // the default profile
     if (arg + 1 < argc && std::strcmp(argv[arg], "-f") == 0) {
-        file = argv[arg + 1];
+        path = argv[arg + 1];
         arg += 2;
     }
+    const char* file = path != nullptr ? path : kDefaultProfile;  // for messages and checks
     const int operands = argc - arg - 1;
     if (operands == 2 && std::strcmp(argv[arg], "get") == 0)
-        return Get(file, argv[arg + 1], argv[arg + 2]);
+        return Get(path, file, argv[arg + 1], argv[arg + 2]);
     if (operands == 3 && std::strcmp(argv[arg], "set") == 0)
-        return Set(file, argv[arg + 1], argv[arg + 2], argv[arg + 3]);
+        return Set(path, file, argv[arg + 1], argv[arg + 2], argv[arg + 3]);
     return Usage();
 }
