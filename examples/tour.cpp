@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -12,10 +13,12 @@
 #include "CException.h"
 #include "CFile.h"
 #include "CFileVersion.h"
+#include "CObject.h"
 #include "CProfile.h"
 #include "CSocket.h"
 #include "CStreamBuf.h"
 #include "CString.h"
+#include "CTree.h"
 
 static void TourStrings() {
     std::cout << "== CString\n";
@@ -48,8 +51,14 @@ static void TourStrings() {
     std::cout << "trimmed: '" << padded << "'\n";
 }
 
+// A class of the caller's own on the library's polymorphic root.
+class Node : public CTree {
+public:
+    ~Node() override { std::cout << "a Node deleted through a CTree pointer\n"; }
+};
+
 static void TourExceptions() {
-    std::cout << "== CStreamBuf and CException\n";
+    std::cout << "== CStreamBuf, CException, CObject and CTree\n";
     CStreamBuf buffer;
     buffer.AllocateBuf(65536);
     std::cout << "a buffer of " << buffer.GetLength() << " bytes\n";
@@ -59,6 +68,12 @@ static void TourExceptions() {
         std::cout << "refused: " << e.m_strMessage << " (still " << buffer.GetLength()
                   << " bytes)\n";
     }
+    try {
+        throw CException("Listen error");
+    } catch (const CObject&) {  // every CException is a CObject
+        std::cout << "a CException caught as CObject&\n";
+    }
+    std::unique_ptr<CTree> node(new Node);
 }
 
 static void TourFilesAndArchive() {

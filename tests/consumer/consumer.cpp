@@ -1,11 +1,15 @@
-// Uses one thing from each header, so that every installed header and the
-// shared object are found and linked.
+// Uses something from every header, so that each installed header compiles on
+// its own include path and the shared object links and runs.
 #include <cstdio>
 #include <cstring>
 
+#include "CArchive.h"
 #include "CException.h"
+#include "CFile.h"
+#include "CFileVersion.h"
 #include "CObject.h"
 #include "CProfile.h"
+#include "CSocket.h"
 #include "CStreamBuf.h"
 #include "CString.h"
 #include "CTree.h"
@@ -21,6 +25,14 @@ int main() {
     }
     CTree tree;
     CProfile profile(static_cast<const char*>(nullptr));
-    std::printf("%s\n", text.GetBuffer());
-    return std::strcmp(text, "installed tandel works") == 0 ? 0 : 1;
+    CFile file;
+    CArchive archive(&file, 0);
+    CSocket socket;
+    char* version = nullptr;
+    CFileVersion().GetString("FileVersion", &version, nullptr, 0);
+    const bool ok = std::strcmp(text, "installed tandel works") == 0 && !file.IsValid() &&
+                    !archive.IsValid() && socket.Send("", 0) != SOCKET_WRONG_KIND &&
+                    std::strcmp(version, "1.30.0.51") == 0;
+    std::printf("%s, version %s\n", text.GetBuffer(), version);
+    return ok ? 0 : 1;
 }
