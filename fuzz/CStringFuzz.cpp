@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char c = input.ConsumeIntegral<char>();
         const int n = input.ConsumeIntegralInRange<int>(-2, 80);
 
-        switch (input.ConsumeIntegralInRange(0, 22)) {
+        switch (input.ConsumeIntegralInRange(0, 23)) {
             case 0: s = CString(text.c_str()); model = text; break;
             case 1: s = text.c_str(); model = text; break;
             case 2: s = other; model = otherModel; break;
@@ -154,6 +154,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Check((s != other) == (Visible(model) != Visible(otherModel)), "operator!=");
                 Check(s.EqualByNoCase(text.c_str()) == ExpectedNoCaseEqual(model, text), "EqualByNoCase");
                 Check(s.IsEmpty() == model.empty(), "IsEmpty");
+                break;
+            case 23:
+                // A NUL among the characters: text-wise operations stop there,
+                // the others go by the length.
+                if (n >= 0 && n < static_cast<int>(model.size())) s.GetBuffer()[n] = model[n] = '\0';
                 break;
             case 22: {
                 const char got = s[n];
