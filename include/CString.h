@@ -20,7 +20,8 @@
 /// No exception leaves a CString operation. When a block cannot be had (content
 /// too long, memory exhausted) the operation leaves the string as it was, unless
 /// the new content fits the block the string already has, in which case it is
-/// stored there. A string whose construction was refused is empty and reads as "".
+/// stored there (Format cuts its text to that block). A string whose
+/// construction was refused is empty and reads as "".
 ///
 /// Copies from another CString are counted (embedded NULs survive); everything
 /// taking a `const char*` measures the text up to its NUL.
