@@ -25,7 +25,9 @@ const int kLongestText = CStreamBuf::kMaxSize;
 // The most characters a fresh block can take (BlockSize(65503) == 65536).
 const int kLongestContent = 65503;
 
+// A null text counts as the empty text.
 int TextLength(const char* text) {
+    if (text == nullptr) return 0;
     const std::size_t length = std::strlen(text);
     return length < static_cast<std::size_t>(kLongestText) ? static_cast<int>(length) : kLongestText;
 }
@@ -139,7 +141,7 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
             case 's': case 'S': {
                 const char* text = va_arg(ap, const char*);
                 if (text != nullptr && text >= blockStart && text < blockEnd) found.inBlock = true;
-                if (*p == 's' && p == start + 1 && text != nullptr)
+                if (*p == 's' && p == start + 1)
                     found.plainStringLengths =
                         std::min(found.plainStringLengths + TextLength(text), kLongestText);
                 break;
@@ -271,10 +273,7 @@ void CString::ConcatCopy(int length1, const char* source1, int length2, const ch
 CString::CString() : m_nLength(0), m_pData(g_noBlockText) { AllocateBuffer(0, nullptr); }
 
 CString::CString(const char* text) : m_nLength(0), m_pData(g_noBlockText) {
-    if (text != nullptr)
-        AllocateBuffer(TextLength(text), text);
-    else
-        AllocateBuffer(0, nullptr);
+    AllocateBuffer(TextLength(text), text);
 }
 
 CString::CString(const CString& other) : m_nLength(0), m_pData(g_noBlockText) {
@@ -289,10 +288,7 @@ CString& CString::operator=(const CString& other) {
 }
 
 CString& CString::operator=(const char* text) {
-    if (text != nullptr)
-        AllocateBuffer(TextLength(text), text);
-    else
-        AllocateBuffer(0, nullptr);
+    AllocateBuffer(TextLength(text), text);
     return *this;
 }
 
