@@ -3,7 +3,9 @@
 
 #include "TandelExport.h"
 
-/// Asks for the library's version string, "1.30.0.51". The object has no state.
+/// Asks for the library's version string: the version it was built as, four
+/// dot-separated numbers (major.minor.patch.build), which is also the shared
+/// object's file-name suffix and the packages' version. The object has no state.
 class TANDEL_API CFileVersion {
 public:
     /// Does nothing.
@@ -11,11 +13,11 @@ public:
     /// Does nothing.
     ~CFileVersion();
 
-    /// Stores in `*text` the address of the version text "1.30.0.51" (9
-    /// characters and a NUL) kept inside the library, and returns 1. Every call
-    /// hands out the same address; the text must be neither freed nor changed.
-    /// `text` must not be null. `query`, `size` and `flags` are not used:
-    /// `*size` keeps its value (measure the text for its length).
+    /// Stores in `*text` the address of the NUL-terminated version text kept
+    /// inside the library, and returns 1. Every call hands out the same
+    /// address; the text must be neither freed nor changed. `text` must not be
+    /// null. `query`, `size` and `flags` are not used: `*size` keeps its value
+    /// (measure the text for its length).
     int GetString(const char* query, char** text, unsigned long* size, unsigned long flags);
 };
 

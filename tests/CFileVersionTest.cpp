@@ -10,6 +10,6 @@ TEST(CFileVersionTest, EveryCallHandsOutTheSameVersionText) {
     EXPECT_EQ(CFileVersion().GetString("FileVersion", &a, &size, 0), 1);
     EXPECT_EQ(CFileVersion().GetString(nullptr, &b, nullptr, 99), 1);
     EXPECT_EQ(b, a);
-    EXPECT_STREQ(a, "1.30.0.51");
+    EXPECT_STREQ(a, TANDEL_EXPECTED_VERSION);
     EXPECT_EQ(size, 12345u);  // not written
 }
