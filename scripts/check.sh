@@ -4,13 +4,14 @@
 # First installs whatever is missing (apt-get, when run as root). Ends with one
 # pass/fail summary; the exit status is 0 only when every step passed.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 logs=$root/build/logs
 mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
-          strace python3 git locales pkg-config doxygen)
+          strace python3 git locales pkg-config doxygen
+          man-db groff-base)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -40,10 +41,15 @@ step() {
     if "$@" >"$log" 2>&1; then
         summary+=("PASS  $name")
     else
-        summary+=("FAIL  $name  (log: ${log#$root/})")
+        summary+=("FAIL  $name  (log: ${log#"$root"/})")
         failures=$((failures + 1))
         tail -n 60 "$log"
     fi
+}
+
+# man reports the warnings of a manual page but still exits 0.
+manual_page_clean() {
+    ! man --warnings -l "$1" 2>&1 >/dev/null | grep .
 }
 
 for preset in native x86 asan; do
@@ -52,6 +58,7 @@ for preset in native x86 asan; do
     step "$preset tests" ctest --preset "$preset"
 done
 step "reference documentation" cmake --build --preset native --target docs
+step "manual page" manual_page_clean tools/tandel-profile.1
 
 # What each fuzzer reached in its bounded run.
 fuzzlog=build/asan/Testing/Temporary/LastTest.log

@@ -1,12 +1,5 @@
-// tandel-profile: reads and writes one entry of a profile file.
-//
-//   tandel-profile [-f FILE] get SECTION KEY        prints the value; exit 1 when absent
-//   tandel-profile [-f FILE] set SECTION KEY VALUE  writes it
-//
-// Exit 2, with the reason, on a refused argument or a file that cannot be
-// read or written.
-//
-// Without -f it works on the default profile, /etc/velonix/Tandel.rc.
+// tandel-profile: reads and writes one entry of a profile file. Its command
+// line, output and exit statuses are described in tandel-profile.1.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "CFileVersion.h"
 #include "CProfile.h"
 #include "CString.h"
 
@@ -23,11 +17,22 @@ namespace {
 
 const char kDefaultProfile[] = "/etc/velonix/Tandel.rc";
 
-int Usage() {
-    std::fputs("usage: tandel-profile [-f FILE] get SECTION KEY\n"
-               "       tandel-profile [-f FILE] set SECTION KEY VALUE\n",
-               stderr);
-    return 2;
+// Asked for, on stdout with status 0; after a wrong usage, on stderr with 2.
+int Usage(FILE* out, int status) {
+    std::fputs(
+        "usage: tandel-profile [-f FILE] get SECTION KEY\n"
+        "       tandel-profile [-f FILE] set SECTION KEY VALUE\n"
+        "       tandel-profile -h | --help | --version\n",
+        out);
+    return status;
+}
+
+// The library's version, not one of the tool's own: the two ship together.
+int Version() {
+    char* version = nullptr;
+    CFileVersion().GetString("FileVersion", &version, nullptr, 0);
+    std::printf("tandel-profile %s\n", version);
+    return 0;
 }
 
 int Fail(const std::string& message) {
@@ -61,14 +66,16 @@ int Get(const char* path, const char* file, const char* section, const char* key
         struct stat status;
         if (stat(file, &status) == 0 && S_ISDIR(status.st_mode))
             return Fail(std::string("cannot read ") + file + ": " + std::strerror(EISDIR));
-        if (access(file, R_OK) != 0) return Fail(std::string("cannot read ") + file + ": " + std::strerror(errno));
+        if (access(file, R_OK) != 0)
+            return Fail(std::string("cannot read ") + file + ": " + std::strerror(errno));
         return 1;
     }
     std::printf("%s\n", value.GetBuffer());
     return 0;
 }
 
-int Set(const char* path, const char* file, const char* section, const char* key, const char* value) {
+int Set(const char* path, const char* file, const char* section, const char* key,
+        const char* value) {
     if (std::strpbrk(section, "]\n") != nullptr)
         return Fail("a section name cannot contain ']' or a line feed");
     if (const char* refusal = Refusal(key, value)) return Fail(refusal);
@@ -79,14 +86,19 @@ int Set(const char* path, const char* file, const char* section, const char* key
     CString stored;
     profile.GetProfile(section, key, stored);
     if (stored == value && profile.FindEntry(section, key)) return 0;
-    if (std::strlen(section) + 3 > 255) return Fail("a new section's header line would be longer than 255 bytes");
+    if (std::strlen(section) + 3 > 255)
+        return Fail("a new section's header line would be longer than 255 bytes");
     const int reason = access(file, F_OK) != 0 ? errno : access(file, W_OK) != 0 ? errno : 0;
-    return Fail(std::string("cannot write ") + file + (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+    return Fail(std::string("cannot write ") + file +
+                (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))
+        return Usage(stdout, 0);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return Version();
     int arg = 1;
     const char* path = nullptr;  // the default profile
     if (arg + 1 < argc && std::strcmp(argv[arg], "-f") == 0) {
@@ -99,5 +111,5 @@ int main(int argc, char** argv) {
         return Get(path, file, argv[arg + 1], argv[arg + 2]);
     if (operands == 3 && std::strcmp(argv[arg], "set") == 0)
         return Set(path, file, argv[arg + 1], argv[arg + 2], argv[arg + 3]);
-    return Usage();
+    return Usage(stderr, 2);
 }

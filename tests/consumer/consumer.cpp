@@ -1,5 +1,6 @@
 // Uses something from every header, so that each installed header compiles on
-// its own include path and the shared object links and runs.
+// its own include path and the shared object links and runs. Its argument is
+// the version the library must report.
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +15,7 @@
 #include "CString.h"
 #include "CTree.h"
 
-int main() {
+int main(int argc, char** argv) {
     CString text("installed");
     text += " tandel";
     CStreamBuf buffer;
@@ -31,8 +32,8 @@ int main() {
     char* version = nullptr;
     CFileVersion().GetString("FileVersion", &version, nullptr, 0);
     const bool ok = std::strcmp(text, "installed tandel works") == 0 && !file.IsValid() &&
-                    !archive.IsValid() && socket.Send("", 0) != SOCKET_WRONG_KIND &&
-                    std::strcmp(version, "1.30.0.51") == 0;
+                    !archive.IsValid() && socket.Send("", 0) != SOCKET_WRONG_KIND && argc == 2 &&
+                    std::strcmp(version, argv[1]) == 0;
     std::printf("%s, version %s\n", text.GetBuffer(), version);
     return ok ? 0 : 1;
 }

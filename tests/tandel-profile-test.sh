@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs the tandel-profile tool as a user would and checks its exit status, what
+# it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION
+set -u
+tool=$1
+version=$2
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+rc=$dir/app.rc
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# expect STATUS STDOUT STDERR ARGS...: runs the tool with ARGS; the outputs are
+# glob patterns (trailing line feeds dropped).
+expect() {
+    local status=$1 out=$2 err=$3
+    shift 3
+    local got_out got_status got_err
+    got_out=$("$tool" "$@" 2>"$dir/stderr")
+    got_status=$?
+    got_err=$(<"$dir/stderr")
+    # shellcheck disable=SC2053
+    if [ "$got_status" != "$status" ] || [[ $got_out != $out ]] || [[ $got_err != $err ]]; then
+        fail "tandel-profile $*: status $got_status, stdout '$got_out', stderr '$got_err'"
+    fi
+}
+
+# content TEXT: the profile holds exactly TEXT (printf format).
+content() {
+    # shellcheck disable=SC2059
+    cmp -s "$rc" <(printf "$1") || fail "the profile holds '$(cat "$rc")'"
+}
+
+expect 0 "" "" -f "$rc" set net port 8080
+expect 0 "" "" -f "$rc" set net host "a b=c "
+expect 0 "" "" -f "$rc" set net port 9090
+content '[net]\nport=9090\nhost=a b=c \n'
+expect 0 "a b=c " "" -f "$rc" get net host
+[ "$(stat -c %a "$rc")" = 600 ] || fail "created with mode $(stat -c %a "$rc")"
+
+printf '[net]\nempty=\n' >"$rc"
+expect 0 "" "" -f "$rc" get net empty
+expect 1 "" "" -f "$rc" get net missing
+expect 1 "" "" -f "$rc" get other empty
+expect 1 "" "" -f "$dir/none.rc" get net port
+[ ! -e "$dir/none.rc" ] || fail "get created the profile"
+
+# Refused before the file is touched.
+expect 2 "" "tandel-profile: *" -f "$rc" set net "a=b" v
+expect 2 "" "tandel-profile: *" -f "$rc" set net k "[v]"
+expect 2 "" "tandel-profile: *" -f "$rc" set "n]t" k v
+expect 2 "" "tandel-profile: *" -f "$rc" set net k "$(printf '%0260d' 0)"
+expect 2 "" "tandel-profile: *" -f "$rc" set "$(printf '%0253d' 0)" k v
+content '[net]\nempty=\n'
+expect 2 "" "*No such file or directory" -f "$dir/no/such/dir.rc" set s k v
+expect 2 "" "*Is a directory" -f "$dir" get s k
+
+expect 0 "usage: tandel-profile *" "" -h
+expect 0 "usage: tandel-profile *" "" --help
+expect 0 "tandel-profile $version" "" --version
+expect 2 "" "usage: tandel-profile *" --help more
+expect 2 "" "usage: tandel-profile *" get only-section
+expect 2 "" "usage: tandel-profile *" -f "$rc" delete s k
+expect 2 "" "usage: tandel-profile *"
+
+if [ -e /etc/velonix/Tandel.rc ]; then
+    echo "skipped the default profile: this machine has one"
+else
+    expect 1 "" "" get s k
+    [ ! -e /etc/velonix/Tandel.rc ] || fail "get created the default profile"
+fi
+[ "$failures" -eq 0 ]
