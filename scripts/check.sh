@@ -52,11 +52,24 @@ manual_page_clean() {
     ! man --warnings -l "$1" 2>&1 >/dev/null | grep .
 }
 
+# The README's first command with only a compiler and CMake: the test and
+# benchmark frameworks (and the optional tools) cannot be found, yet the tour
+# builds and runs.
+tour_without_frameworks() {
+    rm -rf build/bare
+    cmake --preset native -B build/bare -DTANDEL_GTEST_SOURCE_DIR=/nonexistent \
+        -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
+        -DCMAKE_DISABLE_FIND_PACKAGE_Doxygen=ON -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON &&
+        cmake --build build/bare --target tour &&
+        build/bare/examples/tour
+}
+
 for preset in native x86 asan; do
     step "$preset configure" cmake --preset "$preset"
     step "$preset build" cmake --build --preset "$preset"
     step "$preset tests" ctest --preset "$preset"
 done
+step "tour without test frameworks" tour_without_frameworks
 step "reference documentation" cmake --build --preset native --target docs
 step "manual page" manual_page_clean tools/tandel-profile.1
 
