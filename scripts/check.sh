@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests tandel in all three configurations: native x86_64, 32-bit
-# x86, and AddressSanitizer + UndefinedBehaviorSanitizer (with the fuzzers).
+# x86, and AddressSanitizer + UndefinedBehaviorSanitizer (with the fuzzers),
+# then makes and checks the Debian packages of the first two.
 # First installs whatever is missing (apt-get, when run as root). Ends with one
 # pass/fail summary; the exit status is 0 only when every step passed.
 set -u
@@ -11,7 +12,7 @@ mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
           strace python3 git locales pkg-config doxygen
-          man-db groff-base)
+          man-db groff-base dpkg-dev file lintian)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -72,6 +73,17 @@ done
 step "tour without test frameworks" tour_without_frameworks
 step "reference documentation" cmake --build --preset native --target docs
 step "manual page" manual_page_clean tools/tandel-profile.1
+
+# The Debian packages of the native (amd64) and the 32-bit (i386) build, each
+# set unpacked and used like an installed tree; lintian must find no error.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
+step "native packages" cmake --build --preset native --target package
+step "native packages used" bash tests/consumer/check.sh "$version" "" build/native/*_"$version"_amd64.deb
+step "x86 packages" cmake --build --preset x86 --target package
+step "x86 packages used" bash tests/consumer/check.sh "$version" "$root/cmake/i686-linux-gnu.cmake" \
+    build/x86/*_"$version"_i386.deb
+step "lintian" lintian --fail-on error --display-info build/native/*_"$version"_amd64.deb \
+    build/x86/*_"$version"_i386.deb
 
 # What each fuzzer reached in its bounded run.
 fuzzlog=build/asan/Testing/Temporary/LastTest.log

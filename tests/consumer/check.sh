@@ -18,8 +18,12 @@ else
 fi
 pcdir=$(dirname "$(find "$prefix" -name tandel.pc)")
 libdir=$(PKG_CONFIG_PATH=$pcdir pkg-config --variable=libdir tandel)
-# Packaged programs find the library in the system's directories, not here.
-[ -d "$1" ] || export LD_LIBRARY_PATH=$libdir
+if [ ! -d "$1" ]; then
+    # Packaged programs have no search path of their own: the system's
+    # directories hold the library.
+    readelf -d "$prefix/bin/tandel-profile" | grep PATH && exit 1
+    export LD_LIBRARY_PATH=$libdir
+fi
 
 echo "-- through find_package"
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DTANDEL_VERSION="$version" \
