@@ -16,12 +16,17 @@
 /// bytes) and call nothing.
 ///
 /// The class-wide operations work on paths without an object.
+///
+/// Not copyable: one stream has one owner, which closes it once.
 class TANDEL_API CFile : public CObject {
 public:
     /// No stream; the status record is all zero.
     CFile();
     /// Flushes and closes the stream, if any.
     virtual ~CFile();
+
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
 
     /// Opens `path`, closing the stream this object held first. Only the low
     /// three bits of `mode` count: 1 "w" (create or truncate, write only),
