@@ -12,7 +12,8 @@
 // 32-bit x86, large-file support gives a caller another layout under the same
 // name, so the library's record would be read wrongly: such a caller is refused.
 #if defined(__i386__) && defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64
-#error "CFile.h: on 32-bit x86, -D_FILE_OFFSET_BITS=64 (and -D_TIME_BITS=64) change struct stat from the layout libtandel's CFile holds; compile the files that include CFile.h without them"
+#error \
+    "CFile.h: on 32-bit x86, -D_FILE_OFFSET_BITS=64 (and -D_TIME_BITS=64) change struct stat from the layout libtandel's CFile holds; compile the files that include CFile.h without them"
 #endif
 
 /// A buffered file: one stdio stream and a copy of the file's status record.
