@@ -161,10 +161,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (n >= 0 && n < static_cast<int>(model.size())) s.GetBuffer()[n] = model[n] = '\0';
                 break;
             case 24: {
-                // Arguments, and at times the format itself, taken from the
-                // string's own characters; among the directives positional
-                // ones, or a conversion that vsnprintf prints as it stands.
-                if (model.size() > kLengthCap / 8) break;
+                // Arguments, the format or both taken from the string's own
+                // characters; among the directives positional ones, or a
+                // conversion that vsnprintf prints as it stands.
+                if (std::max(model.size(), otherModel.size()) > kLengthCap / 8) break;
                 static const char* const kPieces[2][4] = {{"%Q", "-", "%%", ""},
                                                           {"%2$s", "%1$.3s", "-", "%%"}};
                 const bool positional = input.ConsumeBool();
@@ -180,13 +180,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     s = format.c_str();
                     model = format;
                 }
-                const std::size_t first = std::min<std::size_t>(n < 0 ? 0 : n, model.size());
-                const std::size_t second = static_cast<unsigned char>(c) % (model.size() + 1);
+                const bool ownArguments = !ownFormat || input.ConsumeBool();
+                const CString& from = ownArguments ? s : other;
+                const std::string& fromModel = ownArguments ? model : otherModel;
+                const std::size_t first = std::min<std::size_t>(n < 0 ? 0 : n, fromModel.size());
+                const std::size_t second = static_cast<unsigned char>(c) % (fromModel.size() + 1);
                 char expected[kLengthCap];
-                std::snprintf(expected, sizeof expected, format.c_str(), model.c_str() + first,
-                              model.c_str() + second);
-                s.Format(ownFormat ? s.GetBuffer() : format.c_str(), s.GetBuffer() + first,
-                         s.GetBuffer() + second);
+                std::snprintf(expected, sizeof expected, format.c_str(), fromModel.c_str() + first,
+                              fromModel.c_str() + second);
+                s.Format(ownFormat ? s.GetBuffer() : format.c_str(), from.GetBuffer() + first,
+                         from.GetBuffer() + second);
                 model = expected;
                 break;
             }
