@@ -103,17 +103,18 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
             ++p;
         if (*p == '*') {
             ++p;
-            if (SkipDigits(p)) found.told = false;
-            else (void)va_arg(ap, int);
+            found.told = !SkipDigits(p);
+            if (found.told) (void)va_arg(ap, int);
         } else if (SkipDigits(p)) {
             found.told = false;
         }
-        if (*p == '.' && found.told) {
+        if (!found.told) break;
+        if (*p == '.') {
             ++p;
             if (*p == '*') {
                 ++p;
-                if (SkipDigits(p)) found.told = false;
-                else (void)va_arg(ap, int);
+                found.told = !SkipDigits(p);
+                if (found.told) (void)va_arg(ap, int);
             } else {
                 SkipDigits(p);
             }
