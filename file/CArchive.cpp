@@ -40,20 +40,22 @@ Bits ReadBits(CArchive& archive) {
     return Load<Bits>(bytes);
 }
 
-// Writes `value` as a record of `Bits`, in one call on the file. Floating-point
-// values travel as their bit patterns, never as values, so that no register on
-// the way (x87 on 32-bit x86) can quiet a signalling NaN.
+// Writes `value` as a record of `Bits`, in one call on the file. A
+// floating-point value goes out as the bytes the caller put in the argument,
+// which on this little-endian platform are the record's: copied as a value,
+// even by memcpy, it may pass through an x87 register on 32-bit x86, which
+// quiets a signalling NaN.
 template <typename Bits, typename Value>
 CArchive& PutRecord(CArchive& archive, const Value& value) {
-    static_assert(!std::is_floating_point<Value>::value || sizeof(Bits) == sizeof(Value), "IEEE 754 widths");
-    Bits bits;
-    if constexpr (std::is_floating_point<Value>::value)
-        std::memcpy(&bits, &value, sizeof bits);
-    else
-        bits = static_cast<Bits>(value);
-    unsigned char bytes[sizeof(Bits)];
-    Store(bytes, bits);
-    archive.Write(bytes, sizeof bytes);
+    if constexpr (std::is_floating_point<Value>::value) {
+        static_assert(sizeof(Bits) == sizeof(Value) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                      "IEEE 754 records in the host's byte order");
+        archive.Write(&value, sizeof value);
+    } else {
+        unsigned char bytes[sizeof(Bits)];
+        Store(bytes, static_cast<Bits>(value));
+        archive.Write(bytes, sizeof bytes);
+    }
     return archive;
 }
 

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char c = input.ConsumeIntegral<char>();
         const int n = input.ConsumeIntegralInRange<int>(-2, 80);
 
-        switch (input.ConsumeIntegralInRange(0, 23)) {
+        switch (input.ConsumeIntegralInRange(0, 24)) {
             case 0: s = CString(text.c_str()); model = text; break;
             case 1: s = text.c_str(); model = text; break;
             case 2: s = other; model = otherModel; break;
@@ -160,6 +160,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // the others go by the length.
                 if (n >= 0 && n < static_cast<int>(model.size())) s.GetBuffer()[n] = model[n] = '\0';
                 break;
+            case 24: {
+                // Arguments, the format or both taken from the string's own
+                // characters; among the directives positional ones, or a
+                // conversion that vsnprintf prints as it stands.
+                if (std::max(model.size(), otherModel.size()) > kLengthCap / 8) break;
+                static const char* const kPieces[2][4] = {{"%Q", "-", "%%", ""},
+                                                          {"%2$s", "%1$.3s", "-", "%%"}};
+                const bool positional = input.ConsumeBool();
+                std::string format;
+                for (int i = 0; i < 4; ++i) {
+                    format += kPieces[positional][input.ConsumeIntegralInRange(0, 3)];
+                    if (!positional && i == 1) format += "%s";
+                    if (!positional && i == 2) format += "%.4s";
+                }
+                if (positional) format += "%1$.0s%2$.0s";  // both arguments are used
+                const bool ownFormat = input.ConsumeBool();
+                if (ownFormat) {
+                    s = format.c_str();
+                    model = format;
+                }
+                const bool ownArguments = !ownFormat || input.ConsumeBool();
+                const CString& from = ownArguments ? s : other;
+                const std::string& fromModel = ownArguments ? model : otherModel;
+                const std::size_t first = std::min<std::size_t>(n < 0 ? 0 : n, fromModel.size());
+                const std::size_t second = static_cast<unsigned char>(c) % (fromModel.size() + 1);
+                char expected[kLengthCap];
+                std::snprintf(expected, sizeof expected, format.c_str(), fromModel.c_str() + first,
+                              fromModel.c_str() + second);
+                s.Format(ownFormat ? s.GetBuffer() : format.c_str(), from.GetBuffer() + first,
+                         from.GetBuffer() + second);
+                model = expected;
+                break;
+            }
             case 22: {
                 const char got = s[n];
                 const char expected = n < 0 || n > static_cast<int>(model.size())

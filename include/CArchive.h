@@ -57,9 +57,15 @@ public:
     CArchive& operator<<(long value);
     /// Writes the value's low 32 bits.
     CArchive& operator<<(unsigned long value);
-    /// Writes the 4 bytes of the IEEE 754 single-precision value.
+    /// Writes the 4 bytes of the IEEE 754 single-precision value exactly as
+    /// the caller passed them: NaN payloads (signalling ones too), denormals
+    /// and negative zero are kept. On 32-bit x86 a value that went through an
+    /// x87 register in the caller's own code (a float returned by a function,
+    /// say) arrives with a signalling NaN already quieted; Write(&value, 4)
+    /// hands over a variable's bytes untouched.
     CArchive& operator<<(float value);
-    /// Writes the 8 bytes of the IEEE 754 double-precision value.
+    /// Writes the 8 bytes of the IEEE 754 double-precision value, exactly as
+    /// the caller passed them (as for float).
     CArchive& operator<<(double value);
     /// Writes the length as an int record, then every character (NULs
     /// included), without a terminator.

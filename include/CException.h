@@ -18,8 +18,10 @@ public:
     CException() noexcept;
     /// Message: a copy of `text`, the fixed English description of the failure
     /// (for instance "Listen error"). The caller's text may be released
-    /// afterwards. A null `text` gives "Exception:".
-    explicit CException(const char* text) noexcept;
+    /// afterwards. A null `text` gives "Exception:". Not explicit: a text
+    /// converts, so `CException e = "Listen error";` works, and a text may be
+    /// passed where a `const CException&` is expected.
+    CException(const char* text) noexcept;
     virtual ~CException() noexcept;
 
     /// The failure text, open to catchers.

@@ -8,6 +8,14 @@
 #include "CObject.h"
 #include "TandelExport.h"
 
+// CFile holds the platform's own struct stat, and GetStatus hands it out. On
+// 32-bit x86, large-file support gives a caller another layout under the same
+// name, so the library's record would be read wrongly: such a caller is refused.
+#if defined(__i386__) && defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64
+#error \
+    "CFile.h: on 32-bit x86, -D_FILE_OFFSET_BITS=64 (and -D_TIME_BITS=64) change struct stat from the layout libtandel's CFile holds; compile the files that include CFile.h without them"
+#endif
+
 /// A buffered file: one stdio stream and a copy of the file's status record.
 ///
 /// Every operation is one call of the matching stdio or POSIX function; the
@@ -16,12 +24,17 @@
 /// bytes) and call nothing.
 ///
 /// The class-wide operations work on paths without an object.
+///
+/// Not copyable: one stream has one owner, which closes it once.
 class TANDEL_API CFile : public CObject {
 public:
     /// No stream; the status record is all zero.
     CFile();
     /// Flushes and closes the stream, if any.
     virtual ~CFile();
+
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
 
     /// Opens `path`, closing the stream this object held first. Only the low
     /// three bits of `mode` count: 1 "w" (create or truncate, write only),
@@ -37,7 +50,9 @@ public:
     /// Refreshes the status record from the open file (fstat) and returns it.
     /// The record belongs to the object and keeps the last file's values until
     /// the next GetStatus or GetLength: Open and Close leave it alone, and a
-    /// failing query (or no stream) leaves it as it was.
+    /// failing query (or no stream) leaves it as it was. It is the platform's
+    /// plain struct stat: on 32-bit x86 a file compiled with
+    /// -D_FILE_OFFSET_BITS=64 cannot include this header.
     struct stat* GetStatus();
     /// The file's size from the refreshed status record, or -1 without a
     /// stream. Bytes still waiting in the stream's buffer are not counted, so

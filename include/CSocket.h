@@ -14,13 +14,13 @@ const int SOCKET_WRONG_KIND = -8965359;
 
 /// One IPv4 socket descriptor, stream (TCP, the default) or datagram (UDP).
 ///
-/// A thin wrapper: each operation makes at most one socket call (a second
-/// Socket() on an object that still holds a descriptor closes it first), with
-/// no retry, no buffering and no allocation (apart from a thrown exception and
-/// the text ReceiveFrom stores). Operations for one kind check the kind before
-/// any platform call. Creation, listening, accepting and the option calls
-/// throw CException on failure; binding and connecting return a code; the
-/// transfers return the platform call's own result.
+/// A thin wrapper: each operation makes at most one socket call (Socket() on
+/// an object, and Accept() into a client, that still holds a descriptor close
+/// it first), with no retry, no buffering and no allocation (apart from a
+/// thrown exception and the text ReceiveFrom stores). Operations for one kind
+/// check the kind before any platform call. Creation, listening, accepting and
+/// the option calls throw CException on failure; binding and connecting return
+/// a code; the transfers return the platform call's own result.
 ///
 /// Hosts are IPv4 dotted-decimal text; no host name is ever looked up, and
 /// text that does not convert stands for 0.0.0.0.
@@ -53,14 +53,15 @@ public:
     /// Throws CException "Using UDP,but you want to listen" on a datagram
     /// object and "Listen error" when listen() fails.
     int Listen(int backlog);
-    /// Accepts one connection into `client`, a fresh or closed object: its
-    /// descriptor, and the peer's address as its remote address. Returns the
-    /// accepted descriptor. On success `client` is an open stream object that
-    /// closes the accepted descriptor. m_nMaxSd is not raised.
-    /// Throws CException "Using UDP,but you want to accept" on a datagram
-    /// object, and "Accept error" when accept() fails (`client` then has no
-    /// descriptor) or, before any platform call, when `client` still holds an
-    /// open descriptor (the listener itself, say), which it keeps.
+    /// Accepts one connection into `client`: its descriptor, and the peer's
+    /// address as its remote address. Returns the accepted descriptor. A
+    /// descriptor `client` still holds is closed first, so one client object
+    /// may take connection after connection. On success `client` is an open
+    /// stream object that closes the accepted descriptor. m_nMaxSd is not
+    /// raised. Throws CException "Using UDP,but you want to accept" on a
+    /// datagram object, and "Accept error" when accept() fails (`client` then
+    /// has no descriptor) or, before any platform call, when `client` is this
+    /// listener itself, which keeps its descriptor.
     int Accept(CSocket& client);
     /// Connects to dotted-decimal `host` at `port`. Returns 1 when connected,
     /// 0 when not (errno as the platform set it). The destination is not
@@ -71,9 +72,9 @@ public:
     /// object that never had one, the platform's close(-1) fails harmlessly.
     void Close();
 
-    /// send(); its result unchanged (bytes sent or -1), or SOCKET_WRONG_KIND
-    /// on a datagram object. Sending on a connection the peer has closed raises
-    /// SIGPIPE unless `flags` holds MSG_NOSIGNAL or the signal is ignored.
+    /// send() with `flags` and MSG_NOSIGNAL; its result unchanged (bytes sent
+    /// or -1), or SOCKET_WRONG_KIND on a datagram object. Sending on a
+    /// connection the peer has closed gives -1 with errno EPIPE, never SIGPIPE.
     int Send(const void* buf, int len, int flags = 0);
     /// recv(); its result unchanged (bytes received, 0 once the peer has shut
     /// down, or -1), or SOCKET_WRONG_KIND on a datagram object.

@@ -105,8 +105,15 @@ public:
     void MakeLower();
 
     /// Replaces the content with the printf-style formatted text (exactly what
-    /// vsprintf writes). A null format formats as the empty text. A string
-    /// argument may point into this string's own characters.
+    /// vsprintf writes). A null format formats as the empty text. The format
+    /// and any argument may point into this string's own characters, in every
+    /// form of directive: the text is what they held before the call. Then,
+    /// and when a format with a string or %n directive cannot be walked
+    /// argument by argument (positional directives, an unknown conversion),
+    /// the text goes to a fresh block and the old one is freed afterwards; if
+    /// no fresh block can be had, the string stays as it was. Otherwise a
+    /// block large enough for the estimate is kept ("%d" keeps an empty
+    /// string's 32 bytes).
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Same, with an argument list.
     void FormatV(const char* format, va_list args);

@@ -78,9 +78,14 @@ int CSocket::Listen(int backlog) {
 
 int CSocket::Accept(CSocket& client) {
     if (!m_bTcp) throw CException("Using UDP,but you want to accept");
-    // A client that still holds an open descriptor (the listener itself, say)
-    // would lose it to the accepted one: refused before any platform call.
-    if (!client.m_bClosed && client.m_nSd != -1) throw CException("Accept error");
+    // The listener would lose its own descriptor to the accepted one.
+    if (&client == this) throw CException("Accept error");
+    // A server loop may reuse one client object: the descriptor it still
+    // holds would otherwise be lost, as in Socket().
+    if (!client.m_bClosed && client.m_nSd != -1) {
+        close(client.m_nSd);
+        client.m_bClosed = true;
+    }
     socklen_t length = sizeof client.m_RemoteAddr;
     client.m_nSd = accept(m_nSd, AsSockaddr(&client.m_RemoteAddr), &length);
     if (client.m_nSd < 0) throw CException("Accept error");
@@ -105,7 +110,9 @@ void CSocket::Close() {
 int CSocket::Send(const void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
     if (RefuseNegativeLength(len)) return -1;
-    return static_cast<int>(send(m_nSd, buf, len, flags));
+    // A peer that has gone must not end the process with SIGPIPE: the caller
+    // gets -1 and EPIPE instead.
+    return static_cast<int>(send(m_nSd, buf, len, flags | MSG_NOSIGNAL));
 }
 
 int CSocket::Receive(void* buf, int len, int flags) {

@@ -75,16 +75,21 @@ bool SkipDigits(const char*& p) {
     return *p == '$';
 }
 
+bool Inside(const char* p, const char* blockStart, const char* blockEnd) {
+    return p != nullptr && p >= blockStart && p < blockEnd;
+}
+
 // What formatting needs to know of its arguments before it writes.
 struct FormatArguments {
     int plainStringLengths = 0;  // the texts of the plain "%s" directives
-    bool inBlock = false;        // a string argument lies inside the given block
+    bool inBlock = false;        // a string or %n argument lies inside the given block
+    bool told = true;            // every argument was told; false past a directive that is not
 };
 
 // Walks the directives of `format`, reading every argument with the type its
 // own directive gives it, as vsprintf will. Stops at the first positional
 // directive and at a conversion it does not know, whose arguments it cannot
-// tell: what follows is not measured.
+// tell: what follows is neither measured nor looked at.
 FormatArguments ReadArguments(const char* format, va_list args, const char* blockStart,
                               const char* blockEnd) {
     FormatArguments found;
@@ -98,21 +103,23 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
             ++p;
         if (*p == '*') {
             ++p;
-            if (SkipDigits(p)) break;
-            (void)va_arg(ap, int);
+            found.told = !SkipDigits(p);
+            if (found.told) (void)va_arg(ap, int);
         } else if (SkipDigits(p)) {
-            break;
+            found.told = false;
         }
+        if (!found.told) break;
         if (*p == '.') {
             ++p;
             if (*p == '*') {
                 ++p;
-                if (SkipDigits(p)) break;
-                (void)va_arg(ap, int);
+                found.told = !SkipDigits(p);
+                if (found.told) (void)va_arg(ap, int);
             } else {
                 SkipDigits(p);
             }
         }
+        if (!found.told) break;
         char size = 0;  // 'l' long, 'L' long long or long double, 'j' intmax_t, 'z' size_t
         for (;; ++p) {
             if (*p == 'h') continue;
@@ -122,7 +129,6 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
             if (*p == 'z' || *p == 'Z' || *p == 't') { size = 'z'; continue; }
             break;
         }
-        bool known = true;
         switch (*p) {
             case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': case 'b': case 'B':
                 if (size == 'L') (void)va_arg(ap, long long);
@@ -140,13 +146,17 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
                 break;
             case 's': case 'S': {
                 const char* text = va_arg(ap, const char*);
-                if (text != nullptr && text >= blockStart && text < blockEnd) found.inBlock = true;
+                if (Inside(text, blockStart, blockEnd)) found.inBlock = true;
                 if (*p == 's' && p == start + 1)
                     found.plainStringLengths =
                         std::min(found.plainStringLengths + TextLength(text), kLongestText);
                 break;
             }
-            case 'p': case 'n':
+            case 'n':  // writes its count there
+                if (Inside(static_cast<const char*>(va_arg(ap, void*)), blockStart, blockEnd))
+                    found.inBlock = true;
+                break;
+            case 'p':
                 (void)va_arg(ap, void*);
                 break;
             case '%': case 'm':
@@ -155,9 +165,9 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
                 --p;  // a '%' ending the format: let the loop see the end
                 break;
             default:
-                known = false;
+                found.told = false;
         }
-        if (!known) break;
+        if (!found.told) break;
     }
     va_end(ap);
     return found;
@@ -428,23 +438,32 @@ void CString::Format(const char* format, ...) {
 // largest block when even that cannot hold it.
 void CString::FormatV(const char* format, va_list args) {
     if (format == nullptr) format = "";
-    va_list again;
-    va_copy(again, args);
     const char* current = m_Buffer.GetBuf();
+    const char* currentEnd = current + m_Buffer.GetLength();
     FormatArguments arguments;
-    if (std::strpbrk(format, "sS") != nullptr)
-        arguments = ReadArguments(format, args, current, current + m_Buffer.GetLength());
+    if (std::strpbrk(format, "sSn") != nullptr)
+        arguments = ReadArguments(format, args, current, currentEnd);
     const int estimate =
         std::min(EstimateFromFormat(format) + arguments.plainStringLengths, kLongestText);
-    // A string argument inside this string's own block must stay readable while
-    // the text is written: the block is set aside and the text goes to a fresh one.
+    // While formatting may read this string's own block (the format or an
+    // argument lies in it, or the arguments could not be told), the block is
+    // set aside, alive, and the text goes to a fresh one.
     CStreamBuf setAside;
-    if (arguments.inBlock) {
+    if (Inside(format, current, currentEnd) || arguments.inBlock || !arguments.told) {
+        try {
+            setAside.AllocateBuf(BlockSize(std::min(estimate, kLongestContent)));
+        } catch (...) {
+            return;  // refused: the string stays as it was
+        }
+        setAside.Zero(0);
         m_Buffer.Swap(setAside);
         m_nLength = 0;
-        m_pData = g_noBlockText;
+        m_pData = m_Buffer.GetBuf();
+    } else if (estimate >= m_Buffer.GetLength()) {
+        AllocateBuffer(estimate, nullptr);
     }
-    if (estimate >= m_Buffer.GetLength()) AllocateBuffer(estimate, nullptr);
+    va_list again;
+    va_copy(again, args);
     int size = m_Buffer.GetLength();
     int written = std::vsnprintf(m_Buffer.GetBuf(), size, format, args);
     if (written >= size) {

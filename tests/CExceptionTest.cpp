@@ -21,6 +21,10 @@ TEST(CExceptionTest, MessagesAreExceptionColonOrACopyOfTheText) {
     std::memset(text, 'x', sizeof text - 1);
     EXPECT_EQ(e.m_strMessage, "Listen error");
     EXPECT_STREQ(e.what(), std::exception().what());  // what() is not the message
+    CException converted = "Listen error";
+    EXPECT_EQ(converted.m_strMessage, "Listen error");
+    const auto messageOf = [](const CException& given) { return given.m_strMessage; };
+    EXPECT_EQ(messageOf("Accept error"), "Accept error");
 }
 
 TEST(CExceptionTest, CaughtAsStdException) {

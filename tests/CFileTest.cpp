@@ -10,9 +10,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "ArrayAllocations.h"
 #include "FileTestSupport.h"
+
+// A copy would close the one stream twice.
+static_assert(!std::is_copy_constructible_v<CFile> && !std::is_copy_assignable_v<CFile>);
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,11 +95,9 @@ TEST(CSocketTest, OperationsOnLoopback) {
     tcp.Connect("localhost", listenerPort);  // 0.0.0.0 reaches this host too
     Mark("@@ Accept | accept");
     listener.Accept(*server);
-    Mark("@@ Accept into an object that holds a descriptor, the listener too: refused |");
-    EXPECT_EQ(ThrownMessage([&] { listener.Accept(spare); }), "Accept error");
+    Mark("@@ Accept into the listener itself: refused |");
     EXPECT_EQ(ThrownMessage([&] { listener.Accept(listener); }), "Accept error");
-    Mark("@@ Accept into a closed datagram object | close accept");
-    spare.Close();
+    Mark("@@ Accept into a datagram object that holds a descriptor | close accept");
     listener.Accept(spare);
     Mark("@@ Send, Receive, Send on what Accept filled | send recv send");
     EXPECT_EQ(client->Send(buf, 5), 5);
@@ -230,6 +230,38 @@ TEST(CSocketTest, MaxSdRisesOnlyInSocket) {
     CSocket::m_nMaxSd = 100000;
     created.Socket();
     EXPECT_EQ(CSocket::m_nMaxSd, 100000);
+}
+
+// A server loop that reuses one client object without closing it, and lives
+// on when a peer leaves.
+TEST(CSocketTest, AServerLoopReusesItsClientAndOutlivesAPeerThatLeft) {
+    CSocket listener, client;
+    const int port = Listen(listener);
+    const auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    long open = 0;
+    pollfd reset{-1, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        CSocket peer;
+        LimitWaits(peer.Socket());
+        ASSERT_EQ(peer.Connect("127.0.0.1", port), 1);
+        EXPECT_EQ(ThrownMessage([&] { listener.Accept(listener); }), "Accept error");
+        reset.fd = listener.Accept(client);
+        char c = 0;
+        EXPECT_EQ(client.Send("x", 1), 1);
+        EXPECT_EQ(peer.Receive(&c, 1), 1);
+        if (i == 0) open = openDescriptors();
+        EXPECT_EQ(openDescriptors(), open);
+    }
+    EXPECT_EQ(client.Send("x", 1), 1);  // the peer has gone and answers with a reset
+    ASSERT_EQ(poll(&reset, 1, 5000), 1);
+    const std::string large(1 << 16, 'x');
+    for (int i = 0; i < 2; ++i) {  // SIGPIPE would end the test process here
+        errno = 0;
+        EXPECT_EQ(client.Send(large.data(), large.size()), -1);
+        EXPECT_EQ(errno, EPIPE);
+    }
 }
 
 TEST(CSocketTest, StreamBothWaysWithAnIndependentPeer) {

@@ -130,4 +130,7 @@ TEST(CStringAllocTest, RefusedBlocksLeaveValidStrings) {
     ArrayAllocations::FailNext(1);
     s += std::string(200, 'z').c_str();
     EXPECT_EQ(Text(s), "short");
+    ArrayAllocations::FailNext(1);
+    s.Format("%s!", s.GetBuffer());  // its own characters cannot be written over
+    EXPECT_EQ(Text(s), "short");
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -162,12 +163,28 @@ TEST(CStringTest, FormatEndsAtANulArgumentAndCutsAtTheLargestBlock) {
     EXPECT_EQ(Text(s), "<" + huge.substr(0, 65534));
 }
 
+// Whatever the form, the text is what snprintf makes of untouched copies.
 TEST(CStringTest, FormatMayReadItsOwnCharacters) {
+    char expected[256];
     for (int length : {3, 40}) {  // within the kept block, and beyond it
-        CString s(std::string(length, 'o').c_str());
-        s.Format("[%s|%.2s|%s]", s.GetBuffer(), s.GetBuffer() + 1, static_cast<const char*>(s));
-        const std::string old(length, 'o');
-        EXPECT_EQ(Text(s), "[" + old + "|oo|" + old + "]");
+        const std::string old = "o" + std::string(length - 1, 'p');
+        // Positional directives, and a conversion the estimate does not know.
+        for (const char* format : {"[%s|%.2s|%s]", "%2$s/%1$s/%2$s", "%Q%s-%s"}) {
+            std::snprintf(expected, sizeof expected, format, old.c_str(), old.c_str() + 1,
+                          old.c_str());
+            CString s(old.c_str());
+            s.Format(format, s.GetBuffer(), s.GetBuffer() + 1, static_cast<const char*>(s));
+            EXPECT_EQ(Text(s), expected) << format;
+        }
+    }
+    // The format itself in the block: 13 "%d" reserve more than its 64 bytes;
+    // the short one would be overwritten by its own text.
+    for (const char* format : {"%d%d%d%d%d%d%d%d%d%d%d%d%d", "%d-%d"}) {
+        std::snprintf(expected, sizeof expected, format, 1234567, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+                      12, 13);
+        CString s(format);
+        s.Format(s.GetBuffer(), 1234567, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
+        EXPECT_EQ(Text(s), expected) << format;
     }
 }
 
