@@ -57,9 +57,10 @@ public:
     /// Opens the default profile, "/etc/velonix/Tandel.rc" (see OpenFile).
     /// Throws CException only when the line buffer cannot be allocated.
     CProfile();
-    /// Opens the profile at `path` (see OpenFile). Throws CException only when
-    /// the line buffer cannot be allocated.
-    explicit CProfile(const char* path);
+    /// Opens the profile at `path` (see OpenFile), also as a conversion:
+    /// `CProfile profile = path;`. Throws CException only when the line buffer
+    /// cannot be allocated.
+    CProfile(const char* path);
     /// Closes the file.
     ~CProfile();
 

@@ -382,7 +382,7 @@ TEST_F(CProfileTest, LookupsAndWritesWaitForEachOthersLocks) {
 // A daemon's object, kept open, after another process has written.
 TEST_F(CProfileTest, ALongLivedObjectReadsAndKeepsAnotherProcesssWrite) {
     Write("[a]\nk=old\nz=first\n");
-    CProfile daemon(path_.c_str());
+    CProfile daemon = path_.c_str();
     EXPECT_EQ(Get(daemon, "a", "k"), "old");
     EXPECT_EQ(Wait(Spawn([&] {
                   CProfile other(path_.c_str());
