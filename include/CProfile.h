@@ -40,18 +40,19 @@ class CString;
 /// several threads; an object inherited across fork shares its lock with the
 /// parent's, so a child process opens its own.
 ///
-/// A write keeps the bytes from its position to the end of the file in memory
-/// when they are at most 1 MiB, and puts the new text and those bytes back in
-/// one positioned write; when the file shrinks, the cut to the new length
-/// follows (a file that grows needs no cut). A writer killed at any point then
-/// leaves the old file or the new one, with two exceptions: a shrinking write
-/// killed between its write and its cut leaves the new content followed by
-/// the old file's last bytes, up to the old length; and the kernel may stop a
-/// write that spans several pages of its file cache between two pages (tmpfs
-/// does so from 4 KiB on), leaving new bytes in front of old ones. Beyond
-/// 1 MiB the bytes go through a temporary file and are copied back in pieces:
-/// a failure still puts the old content back, but a writer killed there can
-/// leave a torn file.
+/// A write holds at most 1 MiB of the file in memory: the whole file when it
+/// is no larger, else the bytes from the write position to the end. It puts
+/// the new text and the bytes after it back in one positioned write; when the
+/// file shrinks, the cut to the new length follows (a file that grows needs no
+/// cut). A line replaced by one of the same length is written alone. A writer
+/// killed at any point then leaves the old file or the new one, with two
+/// exceptions: a shrinking write killed between its write and its cut leaves
+/// the new content followed by the old file's last bytes, up to the old
+/// length; and the kernel may stop a write that spans several pages of its
+/// file cache between two pages (tmpfs does so from 4 KiB on), leaving new
+/// bytes in front of old ones. Beyond 1 MiB the bytes after the write position
+/// go through a temporary file and are copied back in pieces: a failure still
+/// puts the old content back, but a writer killed there can leave a torn file.
 class TANDEL_API CProfile {
 public:
     /// Opens the default profile, "/etc/velonix/Tandel.rc" (see OpenFile).

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -25,9 +26,10 @@ const int kLineBufferSize = 257;
 const std::size_t kLongestLine = 255;
 // Searches read the file in chunks of this size, on the stack.
 const std::size_t kChunkSize = 4096;
-// The most bytes from the write position to the end of the file that a write
-// keeps in memory; beyond it they go through a temporary file.
-const off_t kLargestHeldRest = 1 << 20;
+// The most bytes of the file a write keeps in memory: the whole file when it
+// fits, else the bytes from the write position on, else none (they go
+// through a temporary file).
+const off_t kLargestHeld = 1 << 20;
 
 // Opens `path` for reading and writing. Only a file that does not exist is
 // created, never truncated, and with permission bits 0600 whatever the
@@ -86,10 +88,12 @@ struct Piece {
 // filled by an earlier operation.
 class PieceReader {
 public:
-    PieceReader(int fd, char* chunk, std::size_t size)
+    // Reads into `chunk` (`size` bytes), and no further than `end` in the file.
+    PieceReader(int fd, char* chunk, std::size_t size, off_t end)
         : m_fd(fd),
           m_pChunk(chunk),
           m_nSize(size),
+          m_nEnd(end),
           m_nBase(0),
           m_nHave(0),
           m_nAt(0),
@@ -116,8 +120,6 @@ public:
         return true;
     }
     bool Failed() const { return m_bFailed; }
-    // Whether the chunk holds the file through its end.
-    bool AtEnd() const { return m_bEnd && !m_bFailed; }
     // Where the next piece starts.
     off_t Offset() const { return m_nBase + static_cast<off_t>(m_nAt); }
     // The last byte of the last piece; a line feed before the first.
@@ -131,13 +133,17 @@ public:
     }
 
 private:
-    void Refill() {
+    // Out of line, so that Next, called for every line, is inlined.
+    __attribute__((noinline)) void Refill() {
         std::memmove(m_pChunk, m_pChunk + m_nAt, m_nHave - m_nAt);
         m_nBase += m_nAt;
         m_nHave -= m_nAt;
         m_nAt = 0;
-        ssize_t got;
-        while ((got = pread(m_fd, m_pChunk + m_nHave, m_nSize - m_nHave, m_nBase + m_nHave)) < 0 &&
+        const off_t at = m_nBase + static_cast<off_t>(m_nHave);
+        std::size_t space = m_nSize - m_nHave;
+        if (m_nEnd - at < static_cast<off_t>(space)) space = m_nEnd - at;
+        ssize_t got = 0;
+        while (space > 0 && (got = pread(m_fd, m_pChunk + m_nHave, space, at)) < 0 &&
                errno == EINTR) {
         }
         if (got > 0) {
@@ -151,6 +157,7 @@ private:
     int m_fd;
     char* m_pChunk;
     std::size_t m_nSize;
+    off_t m_nEnd;
     off_t m_nBase;        // the file offset of the chunk's first byte
     std::size_t m_nHave;  // bytes in the chunk
     std::size_t m_nAt;    // where the next piece starts in the chunk
@@ -179,33 +186,48 @@ const char* Find(const char* text, std::size_t length, char c) {
     return static_cast<const char*>(std::memchr(text, c, length));
 }
 
-// Each piece is parsed where the chunk holds it, without a copy, and up to its
-// first NUL, as the string functions that read the format see it.
+// The "[" that makes a piece a header line, or null. Pieces are parsed up to
+// their first NUL, as the string functions that read the format see them.
+const char* HeaderOpen(const Piece& piece) {
+    const char* open = Find(piece.data, piece.size, '[');
+    return open != nullptr && Find(piece.data, open - piece.data, '\0') == nullptr ? open : nullptr;
+}
+
+// Whether an entry line's key, the text before its first "=" (empty without
+// one), is `key`. A key of its own is compared without scanning the line:
+// its bytes and then "=" (a key holding "=" is never a line's key).
+bool HasKey(const Piece& line, const char* key, std::size_t keyLength, bool keyHoldsEquals) {
+    if (keyLength == 0) {
+        const char* equals = Find(line.data, strnlen(line.data, line.size), '=');
+        return equals == nullptr || equals == line.data;
+    }
+    return !keyHoldsEquals && line.size > keyLength && line.data[keyLength] == '=' &&
+           std::memcmp(line.data, key, keyLength) == 0;
+}
+
+// Each piece is parsed where the chunk holds it, without a copy.
 Outcome Search(PieceReader& reader, const char* section, const char* key) {
     const std::size_t sectionLength = std::strlen(section);
     const std::size_t keyLength = std::strlen(key);
+    const bool keyHoldsEquals = Find(key, keyLength, '=') != nullptr;
     Outcome outcome = {false, false, 0, '\n', {}};
     Piece piece;
     while (reader.Next(&piece)) {
-        const std::size_t length = strnlen(piece.data, piece.size);
-        if (const char* open = Find(piece.data, length, '[')) {
+        if (const char* open = HeaderOpen(piece)) {
             if (outcome.sectionFound) {
                 outcome.position = piece.offset;
                 outcome.before = piece.before;
                 return outcome;
             }
             const char* name = open + 1;
-            const char* close = Find(name, piece.data + length - name, ']');
+            const char* close = Find(name, strnlen(name, piece.data + piece.size - name), ']');
             outcome.sectionFound =
                 Matches(name, close != nullptr ? close - name : 0, section, sectionLength);
-        } else if (outcome.sectionFound) {
-            const char* equals = Find(piece.data, length, '=');
-            if (Matches(piece.data, equals != nullptr ? equals - piece.data : 0, key, keyLength)) {
-                outcome.found = true;
-                outcome.position = piece.offset;
-                outcome.entry = piece;
-                return outcome;
-            }
+        } else if (outcome.sectionFound && HasKey(piece, key, keyLength, keyHoldsEquals)) {
+            outcome.found = true;
+            outcome.position = piece.offset;
+            outcome.entry = piece;
+            return outcome;
         }
     }
     outcome.position = reader.Offset();
@@ -222,7 +244,7 @@ Outcome LookUp(FILE* stream, char* line, const char* section, const char* key) {
     const FileLock lock(fd, LOCK_SH);
     if (!lock.Usable()) return outcome;
     char chunk[kChunkSize];
-    PieceReader reader(fd, chunk, sizeof chunk);
+    PieceReader reader(fd, chunk, sizeof chunk, std::numeric_limits<off_t>::max());
     outcome = Search(reader, section, key);
     if (outcome.found) {
         std::memcpy(line, outcome.entry.data, outcome.entry.size);
@@ -238,8 +260,7 @@ std::size_t ReplacedLength(PieceReader& reader, const Piece& entry) {
     std::size_t length = entry.size;
     bool lineEnds = entry.data[entry.size - 1] == '\n';
     Piece piece;
-    while (!lineEnds && reader.Next(&piece) &&
-           Find(piece.data, strnlen(piece.data, piece.size), '[') == nullptr) {
+    while (!lineEnds && reader.Next(&piece) && HeaderOpen(piece) == nullptr) {
         length += piece.size;
         lineEnds = piece.data[piece.size - 1] == '\n';
     }
@@ -296,13 +317,13 @@ void ReplaceThroughTemporaryFile(int fd, off_t position, std::size_t replaced, c
     std::fclose(saved);
 }
 
-// Replaces the `replaced` bytes at `position` with `text` (`length` bytes) and
-// keeps everything after them. `held` is what the caller has in memory of the
-// file from `position` on (`heldLength` bytes; through the end when
-// `heldToEnd`). The file ends up the old one or the new one; in memory, the
-// new bytes go out in one write, and the old ones are put back when it fails.
-void Replace(int fd, off_t position, std::size_t replaced, const char* text, std::size_t length,
-             const char* held, std::size_t heldLength, bool heldToEnd, char* chunk) {
+// Replaces the `replaced` bytes at `position` of the file, `size` bytes long,
+// with `text` (`length` bytes) and keeps everything after them. `held` is what
+// the caller has in memory of the file from `position` on (`heldLength`
+// bytes). The file ends up the old one or the new one; in memory, the new
+// bytes go out in one write, and the old ones are put back when it fails.
+void Replace(int fd, off_t size, off_t position, std::size_t replaced, const char* text,
+             std::size_t length, const char* held, std::size_t heldLength, char* chunk) {
     if (held != nullptr && length == replaced && heldLength >= replaced) {
         // The rest of the file keeps its place: only the changed line is written.
         if (std::memcmp(held, text, length) == 0) return;
@@ -311,14 +332,10 @@ void Replace(int fd, off_t position, std::size_t replaced, const char* text, std
             pwrite(fd, held, written, position);
         return;
     }
-    off_t oldLength = heldLength;  // from the position to the end of the file
-    if (!heldToEnd) {
-        struct stat status;
-        if (fstat(fd, &status) != 0 || status.st_size < position) return;
-        oldLength = status.st_size - position;
-    }
+    if (size < position) return;
+    const off_t oldLength = size - position;  // from the position to the end of the file
     if (replaced > static_cast<std::size_t>(oldLength)) replaced = oldLength;
-    if (oldLength > kLargestHeldRest)
+    if (oldLength > kLargestHeld)
         return ReplaceThroughTemporaryFile(fd, position, replaced, text, length, oldLength, chunk);
 
     std::unique_ptr<char[]> saved;
@@ -426,9 +443,17 @@ void CProfile::WriteProfile(const char* section, const char* key, const char* va
 
     const int fd = fileno(m_pStream);
     const FileLock lock(fd, LOCK_EX);
-    if (!lock.Usable()) return;
+    struct stat status;
+    if (!lock.Usable() || fstat(fd, &status) != 0) return;
+    // A file that fits the bound is read in one go: it is all needed anyway.
     char chunk[kChunkSize];
-    PieceReader reader(fd, chunk, sizeof chunk);
+    std::unique_ptr<char[]> whole;
+    if (status.st_size > static_cast<off_t>(sizeof chunk) && status.st_size <= kLargestHeld) {
+        whole.reset(new (std::nothrow) char[status.st_size]);
+        if (whole == nullptr) return;
+    }
+    PieceReader reader(fd, whole != nullptr ? whole.get() : chunk,
+                       whole != nullptr ? status.st_size : sizeof chunk, status.st_size);
     const Outcome outcome = Search(reader, section, key);
     m_bSectionFound = outcome.sectionFound;
     // A line feed to end an open last line, a header line and the entry line.
@@ -453,8 +478,8 @@ void CProfile::WriteProfile(const char* section, const char* key, const char* va
     end = Append(end, "\n", 1);
     const char* held = nullptr;
     const std::size_t heldLength = reader.Held(outcome.position, &held);
-    Replace(fd, outcome.position, replaced, text, end - text, held, heldLength,
-            held != nullptr && reader.AtEnd(), chunk);
+    Replace(fd, status.st_size, outcome.position, replaced, text, end - text, held, heldLength,
+            chunk);
 }
 
 void CProfile::WriteProfile(const char* section, const char* key, int value) {
@@ -469,7 +494,8 @@ void CProfile::InsertContent(const char* text, unsigned long length) {
     const FileLock lock(fd, LOCK_EX);
     if (!lock.Usable()) return;
     const off_t position = lseek(fd, 0, SEEK_CUR);
-    if (position < 0) return;
+    struct stat status;
+    if (position < 0 || fstat(fd, &status) != 0) return;
     char chunk[kChunkSize];
-    Replace(fd, position, length, text, std::strlen(text), nullptr, 0, false, chunk);
+    Replace(fd, status.st_size, position, length, text, std::strlen(text), nullptr, 0, chunk);
 }
