@@ -82,8 +82,8 @@ public:
     /// Searches the file from its start for `key` in the first `section`. True
     /// when found: the stream then stands at the start of the entry line and
     /// the line buffer holds it. False otherwise: the stream stands at the next
-    /// header line after the section, or at the end of the file. A read that
-    /// fails ends the search as the end of the file would.
+    /// header line after the section, or at the end of the file. When the
+    /// lock or a read fails, the search finds nothing.
     bool FindEntry(const char* section, const char* key);
     /// Sets `value` to the entry's value (without its line feed), or empties it
     /// when there is no such entry.
@@ -101,10 +101,11 @@ public:
     /// "[" or a line feed; a value containing "[" or a line feed; a section
     /// containing "]" or a line feed; an entry line (key, "=", value, line
     /// feed) or a new header line ("[", section, "]", line feed) longer than
-    /// 255 bytes. Also refused, file unchanged: the lock or a read of the file
-    /// fails. A write that fails part way (a full disk, say) puts the old
-    /// content back: the file is always either the old one or the new one.
-    /// Writing the value an entry already has writes nothing.
+    /// 255 bytes. Also refused, file unchanged: the lock, a read of the file or
+    /// the memory to hold it cannot be had. A write that fails part way (a full
+    /// disk, say) puts the old content back: the file is always either the old
+    /// one or the new one. Writing the value an entry already has writes
+    /// nothing.
     void WriteProfile(const char* section, const char* key, const char* value);
     /// Writes `value` in decimal ("%d") with the string form.
     void WriteProfile(const char* section, const char* key, int value);
