@@ -25,15 +25,43 @@ class CString;
 ///   and the first line of a key within it, win.
 ///
 /// A profile object holds one stdio stream on the file and a 257-byte line
-/// buffer. Not copyable.
+/// buffer. Not copyable. It reads and writes the stream's descriptor directly
+/// (positioned reads and writes), so every operation sees the file as it is on
+/// disk at that moment, including what other processes wrote since the last
+/// call.
+///
+/// Sharing a profile: lookups hold a shared advisory lock (flock) on the file
+/// across their search; WriteProfile and InsertContent hold an exclusive one
+/// from before the search until the file is complete. Processes, and objects
+/// within one process, that reach the file through this class therefore never
+/// lose each other's entries nor read a half-written file. A file system that
+/// refuses locks is used unlocked. Programs that read or write the file by
+/// other means are not held back. One object is not for concurrent use by
+/// several threads; an object inherited across fork shares its lock with the
+/// parent's, so a child process opens its own.
+///
+/// A write holds at most 1 MiB of the file in memory: the whole file when it
+/// is no larger, else the bytes from the write position to the end. It puts
+/// the new text and the bytes after it back in one positioned write; when the
+/// file shrinks, the cut to the new length follows (a file that grows needs no
+/// cut). A line replaced by one of the same length is written alone. A writer
+/// killed at any point then leaves the old file or the new one, with two
+/// exceptions: a shrinking write killed between its write and its cut leaves
+/// the new content followed by the old file's last bytes, up to the old
+/// length; and the kernel may stop a write that spans several pages of its
+/// file cache between two pages (tmpfs does so from 4 KiB on), leaving new
+/// bytes in front of old ones. Beyond 1 MiB the bytes after the write position
+/// go through a temporary file and are copied back in pieces: a failure still
+/// puts the old content back, but a writer killed there can leave a torn file.
 class TANDEL_API CProfile {
 public:
     /// Opens the default profile, "/etc/velonix/Tandel.rc" (see OpenFile).
     /// Throws CException only when the line buffer cannot be allocated.
     CProfile();
-    /// Opens the profile at `path` (see OpenFile). Throws CException only when
-    /// the line buffer cannot be allocated.
-    explicit CProfile(const char* path);
+    /// Opens the profile at `path` (see OpenFile), also as a conversion:
+    /// `CProfile profile = path;`. Throws CException only when the line buffer
+    /// cannot be allocated.
+    CProfile(const char* path);
     /// Closes the file.
     ~CProfile();
 
@@ -54,7 +82,8 @@ public:
     /// Searches the file from its start for `key` in the first `section`. True
     /// when found: the stream then stands at the start of the entry line and
     /// the line buffer holds it. False otherwise: the stream stands at the next
-    /// header line after the section, or at the end of the file.
+    /// header line after the section, or at the end of the file. When the
+    /// lock or a read fails, the search finds nothing.
     bool FindEntry(const char* section, const char* key);
     /// Sets `value` to the entry's value (without its line feed), or empties it
     /// when there is no such entry.
@@ -72,15 +101,20 @@ public:
     /// "[" or a line feed; a value containing "[" or a line feed; a section
     /// containing "]" or a line feed; an entry line (key, "=", value, line
     /// feed) or a new header line ("[", section, "]", line feed) longer than
-    /// 255 bytes. A write that fails part way (a full disk, say) puts the old
-    /// content back: the file is always either the old one or the new one.
+    /// 255 bytes. Also refused, file unchanged: the lock, a read of the file or
+    /// the memory to hold it cannot be had. A write that fails part way (a full
+    /// disk, say) puts the old content back: the file is always either the old
+    /// one or the new one. Writing the value an entry already has writes
+    /// nothing.
     void WriteProfile(const char* section, const char* key, const char* value);
     /// Writes `value` in decimal ("%d") with the string form.
     void WriteProfile(const char* section, const char* key, int value);
-    /// Replaces the `length` bytes after the stream's position with `text` and
-    /// keeps everything after them, moving the rest of the file through a
-    /// temporary file; the file is cut to its new length. When the temporary
-    /// file cannot be had or any step fails, the file keeps its old content.
+    /// Replaces the `length` bytes after the stream's position (where the last
+    /// FindEntry left it; lookups and writes do not move it) with `text` and
+    /// keeps everything after them; the file is cut to its new length. The
+    /// search and this call are two operations: another process may change
+    /// the file between them. When the position cannot be had or any step
+    /// fails, the file keeps its old content.
     void InsertContent(const char* text, unsigned long length);
 
 private:

@@ -11,7 +11,7 @@ logs=$root/build/logs
 mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
-          strace python3 git locales pkg-config doxygen
+          strace python3 git locales pkg-config doxygen libglib2.0-dev
           man-db groff-base dpkg-dev file lintian)
 missing=()
 for package in "${packages[@]}"; do
