@@ -257,7 +257,8 @@ void ReadStrings_Bulk(benchmark::State& state) {
         CString s;
         std::size_t at = 0;
         for (int i = 0; i < kStrings; ++i) {
-            const int length = static_cast<int>(Load32(reinterpret_cast<unsigned char*>(&image[at])));
+            const int length =
+                static_cast<int>(Load32(reinterpret_cast<unsigned char*>(&image[at])));
             at += 4;
             const char saved = image[at + length];
             image[at + length] = '\0';

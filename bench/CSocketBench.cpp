@@ -4,9 +4,9 @@
 // The measuring thread runs on the first processor and the peer on the second,
 // so that where the scheduler puts them does not swamp the difference.
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sched.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -95,7 +95,8 @@ public:
             sockaddr_in sender;
             for (;;) {
                 socklen_t length = sizeof sender;
-                const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+                const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0,
+                                           reinterpret_cast<sockaddr*>(&sender), &length);
                 if (n <= 0) break;
                 sendto(fd_, buf, n, 0, reinterpret_cast<sockaddr*>(&sender), length);
             }
@@ -189,7 +190,8 @@ void UdpRoundTrip_Raw(benchmark::State& state) {
         sendto(fd, out, kDatagram, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        if (recvfrom(fd, in, kDatagram, 0, reinterpret_cast<sockaddr*>(&from), &length) != kDatagram) {
+        if (recvfrom(fd, in, kDatagram, 0, reinterpret_cast<sockaddr*>(&from), &length) !=
+            kDatagram) {
             state.SkipWithError("no answer");
             break;
         }

@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string kShort(40, 's');   // beyond std::string's in-object capacity
+const std::string kShort(40, 's');  // beyond std::string's in-object capacity
 const std::string kLong(400, 'l');
 const std::string kPiece(10, 'p');
 const std::string kTail(40, 't');

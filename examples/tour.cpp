@@ -181,7 +181,8 @@ static void TourSockets() {
         n = client.Receive(buf, sizeof buf);
         std::cout << "client received: " << std::string(buf, n > 0 ? n : 0) << "\n";
         client.Close();
-        std::cout << "after the client closed, Receive gives " << server.Receive(buf, sizeof buf) << "\n";
+        std::cout << "after the client closed, Receive gives " << server.Receive(buf, sizeof buf)
+                  << "\n";
 
         CSocket receiver, sender;
         const int receiverFd = receiver.Socket(SOCK_DGRAM);
@@ -193,11 +194,14 @@ static void TourSockets() {
         CString ip;
         int from = 0;
         n = receiver.ReceiveFrom(buf, sizeof buf, ip, from);
-        std::cout << "datagram from " << ip << ":" << from << ": " << std::string(buf, n > 0 ? n : 0) << "\n";
+        std::cout << "datagram from " << ip << ":" << from << ": "
+                  << std::string(buf, n > 0 ? n : 0) << "\n";
         receiver.SendTo("pong", 4, ip.GetBuffer(), from);
         n = sender.ReceiveFrom(buf, sizeof buf, ip, from);
-        std::cout << "answer from " << ip << ":" << from << ": " << std::string(buf, n > 0 ? n : 0) << "\n";
-        std::cout << "Send on a datagram socket gives " << sender.Send("x", 1) << " (SOCKET_WRONG_KIND)\n";
+        std::cout << "answer from " << ip << ":" << from << ": " << std::string(buf, n > 0 ? n : 0)
+                  << "\n";
+        std::cout << "Send on a datagram socket gives " << sender.Send("x", 1)
+                  << " (SOCKET_WRONG_KIND)\n";
         sender.Listen(1);
     } catch (const CException& e) {
         std::cout << "thrown: " << e.m_strMessage << "\n";

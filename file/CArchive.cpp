@@ -18,7 +18,8 @@ const std::uint16_t kLongCount = 0xFFFF;
 // The byte format is little-endian whatever the host: bytes are placed by shifts.
 template <typename Bits>
 void Store(unsigned char* out, Bits bits) {
-    for (std::size_t i = 0; i < sizeof(Bits); ++i) out[i] = static_cast<unsigned char>(bits >> (8 * i));
+    for (std::size_t i = 0; i < sizeof(Bits); ++i)
+        out[i] = static_cast<unsigned char>(bits >> (8 * i));
 }
 
 template <typename Bits, std::size_t... I>
@@ -75,9 +76,13 @@ CArchive& GetRecord(CArchive& archive, Value& value) {
 
 CArchive::CArchive(CFile* file, int mode) : m_pFile(file), m_nMode(mode) {}
 
-CArchive::~CArchive() { Close(); }
+CArchive::~CArchive() {
+    Close();
+}
 
-int CArchive::IsValid() { return m_pFile != nullptr ? m_pFile->IsValid() : 0; }
+int CArchive::IsValid() {
+    return m_pFile != nullptr ? m_pFile->IsValid() : 0;
+}
 
 void CArchive::Close() {
     if (m_pFile == nullptr) return;
@@ -117,19 +122,33 @@ int CArchive::ReadCount() {
     return field;
 }
 
-CArchive& CArchive::operator<<(char value) { return PutRecord<std::uint8_t>(*this, value); }
+CArchive& CArchive::operator<<(char value) {
+    return PutRecord<std::uint8_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(short value) { return PutRecord<std::uint16_t>(*this, value); }
+CArchive& CArchive::operator<<(short value) {
+    return PutRecord<std::uint16_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(int value) { return PutRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator<<(int value) {
+    return PutRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(long value) { return PutRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator<<(long value) {
+    return PutRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(unsigned long value) { return PutRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator<<(unsigned long value) {
+    return PutRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(float value) { return PutRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator<<(float value) {
+    return PutRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator<<(double value) { return PutRecord<std::uint64_t>(*this, value); }
+CArchive& CArchive::operator<<(double value) {
+    return PutRecord<std::uint64_t>(*this, value);
+}
 
 CArchive& CArchive::operator<<(const CString& value) {
     const int length = value.GetLength();
@@ -138,19 +157,33 @@ CArchive& CArchive::operator<<(const CString& value) {
     return *this;
 }
 
-CArchive& CArchive::operator>>(char& value) { return GetRecord<std::uint8_t>(*this, value); }
+CArchive& CArchive::operator>>(char& value) {
+    return GetRecord<std::uint8_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(short& value) { return GetRecord<std::uint16_t, std::int16_t>(*this, value); }
+CArchive& CArchive::operator>>(short& value) {
+    return GetRecord<std::uint16_t, std::int16_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(int& value) { return GetRecord<std::uint32_t, std::int32_t>(*this, value); }
+CArchive& CArchive::operator>>(int& value) {
+    return GetRecord<std::uint32_t, std::int32_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(long& value) { return GetRecord<std::uint32_t, std::int32_t>(*this, value); }
+CArchive& CArchive::operator>>(long& value) {
+    return GetRecord<std::uint32_t, std::int32_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(unsigned long& value) { return GetRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator>>(unsigned long& value) {
+    return GetRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(float& value) { return GetRecord<std::uint32_t>(*this, value); }
+CArchive& CArchive::operator>>(float& value) {
+    return GetRecord<std::uint32_t>(*this, value);
+}
 
-CArchive& CArchive::operator>>(double& value) { return GetRecord<std::uint64_t>(*this, value); }
+CArchive& CArchive::operator>>(double& value) {
+    return GetRecord<std::uint64_t>(*this, value);
+}
 
 CArchive& CArchive::operator>>(CString& value) {
     int length;

@@ -19,9 +19,12 @@ const char* const kStreamModes[8] = {"r", "w", "w+", "r", "a+", "r", "r", "r"};
 
 int Whence(int origin) {
     switch (origin) {
-        case 2: return SEEK_CUR;
-        case 4: return SEEK_END;
-        default: return SEEK_SET;
+        case 2:
+            return SEEK_CUR;
+        case 4:
+            return SEEK_END;
+        default:
+            return SEEK_SET;
     }
 }
 
@@ -29,7 +32,9 @@ int Whence(int origin) {
 
 CFile::CFile() : m_pStream(nullptr), m_Status() {}
 
-CFile::~CFile() { Close(); }
+CFile::~CFile() {
+    Close();
+}
 
 int CFile::Open(const char* path, int mode) {
     Close();  // the stream held before would otherwise leak, unflushed
@@ -38,9 +43,13 @@ int CFile::Open(const char* path, int mode) {
     return m_pStream != nullptr ? 1 : 0;
 }
 
-int CFile::IsValid() const { return m_pStream != nullptr ? 1 : 0; }
+int CFile::IsValid() const {
+    return m_pStream != nullptr ? 1 : 0;
+}
 
-long CFile::GetPosition() const { return m_pStream != nullptr ? std::ftell(m_pStream) : -1; }
+long CFile::GetPosition() const {
+    return m_pStream != nullptr ? std::ftell(m_pStream) : -1;
+}
 
 struct stat* CFile::GetStatus() {
     // A failed query leaves the record as it was.
@@ -57,12 +66,18 @@ int CFile::Seek(long offset, int origin) {
     return m_pStream != nullptr ? std::fseek(m_pStream, offset, Whence(origin)) : -1;
 }
 
-int CFile::Read(void* buffer, int count) { return ReadStream(m_pStream, buffer, count); }
+int CFile::Read(void* buffer, int count) {
+    return ReadStream(m_pStream, buffer, count);
+}
 
-int CFile::Write(const void* buffer, int count) { return WriteStream(m_pStream, buffer, count); }
+int CFile::Write(const void* buffer, int count) {
+    return WriteStream(m_pStream, buffer, count);
+}
 
 // fflush of a null stream would flush every stream of the process.
-int CFile::Flush() { return m_pStream != nullptr ? std::fflush(m_pStream) : -1; }
+int CFile::Flush() {
+    return m_pStream != nullptr ? std::fflush(m_pStream) : -1;
+}
 
 void CFile::Close() {
     if (m_pStream == nullptr) return;

@@ -14,7 +14,9 @@ int CSocket::m_nMaxSd = -1;
 
 namespace {
 
-sockaddr* AsSockaddr(sockaddr_in* address) { return reinterpret_cast<sockaddr*>(address); }
+sockaddr* AsSockaddr(sockaddr_in* address) {
+    return reinterpret_cast<sockaddr*>(address);
+}
 
 // The destination of Connect and SendTo. No name lookup: text that is not
 // dotted-decimal (a null pointer included) leaves the address 0.0.0.0.
@@ -42,7 +44,9 @@ CSocket::CSocket() : m_nSd(-1), m_bTcp(true), m_bClosed(false) {
     std::memset(&m_RemoteAddr, 0, sizeof m_RemoteAddr);
 }
 
-CSocket::~CSocket() noexcept { Close(); }
+CSocket::~CSocket() noexcept {
+    Close();
+}
 
 int CSocket::Socket(int type) {
     // A descriptor from an earlier Socket() or Accept() would otherwise be
@@ -135,7 +139,8 @@ int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) 
     sockaddr_in sender;
     std::memset(&sender, 0, sizeof sender);
     socklen_t length = sizeof sender;
-    const int received = static_cast<int>(recvfrom(m_nSd, buf, len, flags, AsSockaddr(&sender), &length));
+    const int received =
+        static_cast<int>(recvfrom(m_nSd, buf, len, flags, AsSockaddr(&sender), &length));
     if (received == -1) return -1;
     port = ntohs(sender.sin_port);
     ip = inet_ntoa(sender.sin_addr);
@@ -156,9 +161,13 @@ void CSocket::GetSockOpt(int optname, void* optval, int* optlen, int level) {
     if (optlen != nullptr) *optlen = static_cast<int>(length);
 }
 
-char* CSocket::GetRemoteIP() { return inet_ntoa(m_RemoteAddr.sin_addr); }
+char* CSocket::GetRemoteIP() {
+    return inet_ntoa(m_RemoteAddr.sin_addr);
+}
 
-int CSocket::GetRemote_b4IP() { return static_cast<int>(ntohl(m_RemoteAddr.sin_addr.s_addr) & 0xFF); }
+int CSocket::GetRemote_b4IP() {
+    return static_cast<int>(ntohl(m_RemoteAddr.sin_addr.s_addr) & 0xFF);
+}
 
 char* CSocket::GetLocalIP() {
     char name[128];

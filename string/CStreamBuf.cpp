@@ -6,7 +6,9 @@
 
 CStreamBuf::CStreamBuf() : m_nLength(0), m_pBuf(nullptr) {}
 
-CStreamBuf::~CStreamBuf() { delete[] m_pBuf; }
+CStreamBuf::~CStreamBuf() {
+    delete[] m_pBuf;
+}
 
 void CStreamBuf::AllocateBuf(int size) {
     if (size <= 0) {
@@ -32,7 +34,9 @@ void CStreamBuf::DeleteBuf() {
     m_pBuf = nullptr;
 }
 
-char* CStreamBuf::GetBuf() { return m_pBuf; }
+char* CStreamBuf::GetBuf() {
+    return m_pBuf;
+}
 
 char* CStreamBuf::Release() {
     char* block = m_pBuf;
@@ -46,7 +50,9 @@ void CStreamBuf::Zero(int start) {
         std::memset(m_pBuf + start, 0, m_nLength - start);
 }
 
-int CStreamBuf::GetLength() { return m_nLength; }
+int CStreamBuf::GetLength() {
+    return m_nLength;
+}
 
 void CStreamBuf::SetLength(int size) {
     if (size >= 0 && size <= m_nLength) m_nLength = size;

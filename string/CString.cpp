@@ -29,7 +29,8 @@ const int kLongestContent = 65503;
 int TextLength(const char* text) {
     if (text == nullptr) return 0;
     const std::size_t length = std::strlen(text);
-    return length < static_cast<std::size_t>(kLongestText) ? static_cast<int>(length) : kLongestText;
+    return length < static_cast<std::size_t>(kLongestText) ? static_cast<int>(length)
+                                                           : kLongestText;
 }
 
 // Case-blind equality of `length` bytes, byte by byte through toupper.
@@ -123,28 +124,63 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
         char size = 0;  // 'l' long, 'L' long long or long double, 'j' intmax_t, 'z' size_t
         for (;; ++p) {
             if (*p == 'h') continue;
-            if (*p == 'l') { size = size == 'l' ? 'L' : 'l'; continue; }
-            if (*p == 'q' || *p == 'L') { size = 'L'; continue; }
-            if (*p == 'j') { size = 'j'; continue; }
-            if (*p == 'z' || *p == 'Z' || *p == 't') { size = 'z'; continue; }
+            if (*p == 'l') {
+                size = size == 'l' ? 'L' : 'l';
+                continue;
+            }
+            if (*p == 'q' || *p == 'L') {
+                size = 'L';
+                continue;
+            }
+            if (*p == 'j') {
+                size = 'j';
+                continue;
+            }
+            if (*p == 'z' || *p == 'Z' || *p == 't') {
+                size = 'z';
+                continue;
+            }
             break;
         }
         switch (*p) {
-            case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': case 'b': case 'B':
-                if (size == 'L') (void)va_arg(ap, long long);
-                else if (size == 'l') (void)va_arg(ap, long);
-                else if (size == 'j') (void)va_arg(ap, intmax_t);
-                else if (size == 'z') (void)va_arg(ap, size_t);
-                else (void)va_arg(ap, int);
+            case 'd':
+            case 'i':
+            case 'o':
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'b':
+            case 'B':
+                if (size == 'L')
+                    (void)va_arg(ap, long long);
+                else if (size == 'l')
+                    (void)va_arg(ap, long);
+                else if (size == 'j')
+                    (void)va_arg(ap, intmax_t);
+                else if (size == 'z')
+                    (void)va_arg(ap, size_t);
+                else
+                    (void)va_arg(ap, int);
                 break;
-            case 'c': case 'C':
+            case 'c':
+            case 'C':
                 (void)va_arg(ap, int);  // wint_t is promoted like int
                 break;
-            case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-                if (size == 'L') (void)va_arg(ap, long double);
-                else (void)va_arg(ap, double);
+            case 'e':
+            case 'E':
+            case 'f':
+            case 'F':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
+                if (size == 'L')
+                    (void)va_arg(ap, long double);
+                else
+                    (void)va_arg(ap, double);
                 break;
-            case 's': case 'S': {
+            case 's':
+            case 'S': {
                 const char* text = va_arg(ap, const char*);
                 if (Inside(text, blockStart, blockEnd)) found.inBlock = true;
                 if (*p == 's' && p == start + 1)
@@ -159,7 +195,8 @@ FormatArguments ReadArguments(const char* format, va_list args, const char* bloc
             case 'p':
                 (void)va_arg(ap, void*);
                 break;
-            case '%': case 'm':
+            case '%':
+            case 'm':
                 break;
             case '\0':
                 --p;  // a '%' ending the format: let the loop see the end
@@ -191,9 +228,12 @@ int EstimateFromFormat(const char* format) {
             continue;
         }
         const char next = p[1];
-        if (next == 'd') estimate += 4;
-        else if (next == 'c') estimate += 1;
-        else if (next != 's') estimate += 10;
+        if (next == 'd')
+            estimate += 4;
+        else if (next == 'c')
+            estimate += 1;
+        else if (next != 's')
+            estimate += 10;
         if (next == '\0') break;
         if (next == '%') {
             ++p;
@@ -224,7 +264,9 @@ char* SearchText(char* chars, int length, const char* text) {
 
 }  // namespace
 
-int CString::BlockSize(int length) { return length <= 0 ? 32 : (length & ~31) + 64; }
+int CString::BlockSize(int length) {
+    return length <= 0 ? 32 : (length & ~31) + 64;
+}
 
 void CString::AllocateBuffer(int length, const char* source) {
     CStreamBuf fresh;
@@ -280,7 +322,9 @@ void CString::ConcatCopy(int length1, const char* source1, int length2, const ch
     m_pData = block;
 }
 
-CString::CString() : m_nLength(0), m_pData(g_noBlockText) { AllocateBuffer(0, nullptr); }
+CString::CString() : m_nLength(0), m_pData(g_noBlockText) {
+    AllocateBuffer(0, nullptr);
+}
 
 CString::CString(const char* text) : m_nLength(0), m_pData(g_noBlockText) {
     AllocateBuffer(TextLength(text), text);
@@ -330,26 +374,38 @@ CString& CString::operator+=(const char* text) {
     return *this;
 }
 
-char CString::operator[](int index) { return GetAt(index); }
+char CString::operator[](int index) {
+    return GetAt(index);
+}
 
 char CString::GetAt(int index) {
     if (index < 0 || index > m_nLength) return -1;
     return m_pData[index];
 }
 
-char* CString::GetBuffer() const { return m_pData; }
+char* CString::GetBuffer() const {
+    return m_pData;
+}
 
-int CString::GetLength() const { return m_nLength; }
+int CString::GetLength() const {
+    return m_nLength;
+}
 
-bool CString::operator==(const CString& other) { return std::strcmp(m_pData, other.m_pData) == 0; }
+bool CString::operator==(const CString& other) {
+    return std::strcmp(m_pData, other.m_pData) == 0;
+}
 
 bool CString::operator==(const char* text) {
     return text != nullptr && std::strcmp(m_pData, text) == 0;
 }
 
-bool CString::operator!=(const CString& other) { return !(*this == other); }
+bool CString::operator!=(const CString& other) {
+    return !(*this == other);
+}
 
-bool CString::operator!=(const char* text) { return !(*this == text); }
+bool CString::operator!=(const char* text) {
+    return !(*this == text);
+}
 
 // Compared in place instead of through two upper-cased scratch copies: the
 // result is the same (a NUL in the string never matches a character of the
@@ -363,7 +419,9 @@ char* CString::Find(const char* text) const {
     return text != nullptr ? SearchText(m_pData, m_nLength, text) : nullptr;
 }
 
-char* CString::Find(char c) const { return std::strchr(m_pData, c); }
+char* CString::Find(char c) const {
+    return std::strchr(m_pData, c);
+}
 
 int CString::FindIndex(const char* text) const {
     const char* found = Find(text);
@@ -422,9 +480,13 @@ void CString::MakeSameCase(bool upper) {
     }
 }
 
-void CString::MakeUpper() { MakeSameCase(true); }
+void CString::MakeUpper() {
+    MakeSameCase(true);
+}
 
-void CString::MakeLower() { MakeSameCase(false); }
+void CString::MakeLower() {
+    MakeSameCase(false);
+}
 
 void CString::Format(const char* format, ...) {
     va_list args;
@@ -474,7 +536,7 @@ void CString::FormatV(const char* format, va_list args) {
     va_end(again);
     char* block = m_Buffer.GetBuf();
     if (block == nullptr) return;  // no block could be had: the string stays empty
-    block[size - 1] = '\0';  // a format that failed midway may leave no terminator
+    block[size - 1] = '\0';        // a format that failed midway may leave no terminator
     const int previousLength = m_nLength;
     m_nLength = static_cast<int>(std::strlen(block));
     // Clear what the old text and the written bytes left behind the new end
@@ -492,11 +554,17 @@ void CString::Empty() {
     m_Buffer.Zero(0);
 }
 
-bool CString::IsEmpty() { return m_nLength == 0; }
+bool CString::IsEmpty() {
+    return m_nLength == 0;
+}
 
-CString::operator const char*() const { return m_pData; }
+CString::operator const char*() const {
+    return m_pData;
+}
 
-std::ostream& operator<<(std::ostream& out, const CString& str) { return out << str.GetBuffer(); }
+std::ostream& operator<<(std::ostream& out, const CString& str) {
+    return out << str.GetBuffer();
+}
 
 std::istream& operator>>(std::istream& in, CString& str) {
     std::string word;
