@@ -11,12 +11,12 @@
 // a huge size_t and run past the buffer: both move nothing.
 inline int ReadStream(std::FILE* stream, void* buffer, int count) {
     if (stream == nullptr || count <= 0) return 0;
-    return static_cast<int>(std::fread(buffer, 1, count, stream));
+    return static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), stream));
 }
 
 inline int WriteStream(std::FILE* stream, const void* buffer, int count) {
     if (stream == nullptr || count <= 0) return 0;
-    return static_cast<int>(std::fwrite(buffer, 1, count, stream));
+    return static_cast<int>(std::fwrite(buffer, 1, static_cast<std::size_t>(count), stream));
 }
 
 #endif  // TANDEL_FILE_STREAMIO_H

@@ -116,21 +116,21 @@ int CSocket::Send(const void* buf, int len, int flags) {
     if (RefuseNegativeLength(len)) return -1;
     // A peer that has gone must not end the process with SIGPIPE: the caller
     // gets -1 and EPIPE instead.
-    return static_cast<int>(send(m_nSd, buf, len, flags | MSG_NOSIGNAL));
+    return static_cast<int>(send(m_nSd, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL));
 }
 
 int CSocket::Receive(void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
     if (RefuseNegativeLength(len)) return -1;
-    return static_cast<int>(recv(m_nSd, buf, len, flags));
+    return static_cast<int>(recv(m_nSd, buf, static_cast<std::size_t>(len), flags));
 }
 
 int CSocket::SendTo(const void* buf, int len, const char* host, int port, int flags) {
     if (m_bTcp) return SOCKET_WRONG_KIND;
     if (RefuseNegativeLength(len)) return -1;
     sockaddr_in destination = Destination(host, port);
-    return static_cast<int>(
-        sendto(m_nSd, buf, len, flags, AsSockaddr(&destination), sizeof destination));
+    return static_cast<int>(sendto(m_nSd, buf, static_cast<std::size_t>(len), flags,
+                                   AsSockaddr(&destination), sizeof destination));
 }
 
 int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) {
@@ -139,8 +139,8 @@ int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) 
     sockaddr_in sender;
     std::memset(&sender, 0, sizeof sender);
     socklen_t length = sizeof sender;
-    const int received =
-        static_cast<int>(recvfrom(m_nSd, buf, len, flags, AsSockaddr(&sender), &length));
+    const int received = static_cast<int>(
+        recvfrom(m_nSd, buf, static_cast<std::size_t>(len), flags, AsSockaddr(&sender), &length));
     if (received == -1) return -1;
     port = ntohs(sender.sin_port);
     ip = inet_ntoa(sender.sin_addr);

@@ -113,7 +113,8 @@ public:
         const char* start = m_pChunk + m_nAt;
         const std::size_t limit = left < kLongestLine ? left : kLongestLine;
         const char* feed = static_cast<const char*>(std::memchr(start, '\n', limit));
-        const std::size_t size = feed != nullptr ? feed - start + 1 : limit;
+        const std::size_t size =
+            feed != nullptr ? static_cast<std::size_t>(feed - start) + 1 : limit;
         *piece = {start, size, m_nBase + static_cast<off_t>(m_nAt), m_cLast};
         m_cLast = start[size - 1];
         m_nAt += size;
@@ -129,25 +130,25 @@ public:
     std::size_t Held(off_t offset, const char** data) const {
         if (offset < m_nBase || offset > m_nBase + static_cast<off_t>(m_nHave)) return 0;
         *data = m_pChunk + (offset - m_nBase);
-        return m_nHave - (offset - m_nBase);
+        return m_nHave - static_cast<std::size_t>(offset - m_nBase);
     }
 
 private:
     // Out of line, so that Next, called for every line, is inlined.
     __attribute__((noinline)) void Refill() {
         std::memmove(m_pChunk, m_pChunk + m_nAt, m_nHave - m_nAt);
-        m_nBase += m_nAt;
+        m_nBase += static_cast<off_t>(m_nAt);
         m_nHave -= m_nAt;
         m_nAt = 0;
         const off_t at = m_nBase + static_cast<off_t>(m_nHave);
         std::size_t space = m_nSize - m_nHave;
-        if (m_nEnd - at < static_cast<off_t>(space)) space = m_nEnd - at;
+        if (m_nEnd - at < static_cast<off_t>(space)) space = static_cast<std::size_t>(m_nEnd - at);
         ssize_t got = 0;
         while (space > 0 && (got = pread(m_fd, m_pChunk + m_nHave, space, at)) < 0 &&
                errno == EINTR) {
         }
         if (got > 0) {
-            m_nHave += got;
+            m_nHave += static_cast<std::size_t>(got);
             return;
         }
         m_bEnd = true;
@@ -190,7 +191,9 @@ const char* Find(const char* text, std::size_t length, char c) {
 // their first NUL, as the string functions that read the format see them.
 const char* HeaderOpen(const Piece& piece) {
     const char* open = Find(piece.data, piece.size, '[');
-    return open != nullptr && Find(piece.data, open - piece.data, '\0') == nullptr ? open : nullptr;
+    if (open == nullptr) return nullptr;
+    const std::size_t before = static_cast<std::size_t>(open - piece.data);
+    return Find(piece.data, before, '\0') == nullptr ? open : nullptr;
 }
 
 // Whether an entry line's key, the text before its first "=" (empty without
@@ -220,9 +223,11 @@ Outcome Search(PieceReader& reader, const char* section, const char* key) {
                 return outcome;
             }
             const char* name = open + 1;
-            const char* close = Find(name, strnlen(name, piece.data + piece.size - name), ']');
+            const char* close = Find(
+                name, strnlen(name, static_cast<std::size_t>(piece.data + piece.size - name)), ']');
             outcome.sectionFound =
-                Matches(name, close != nullptr ? close - name : 0, section, sectionLength);
+                Matches(name, close != nullptr ? static_cast<std::size_t>(close - name) : 0,
+                        section, sectionLength);
         } else if (outcome.sectionFound && HasKey(piece, key, keyLength, keyHoldsEquals)) {
             outcome.found = true;
             outcome.position = piece.offset;
@@ -276,7 +281,7 @@ bool ReadAll(int fd, char* to, std::size_t size, off_t offset) {
             return false;
         }
         to += got;
-        size -= got;
+        size -= static_cast<std::size_t>(got);
         offset += got;
     }
     return true;
@@ -286,9 +291,10 @@ bool ReadAll(int fd, char* to, std::size_t size, off_t offset) {
 // through `chunk`.
 bool Copy(int from, off_t fromOffset, int to, off_t toOffset, off_t size, char* chunk) {
     while (size > 0) {
-        const std::size_t part = size < static_cast<off_t>(kChunkSize) ? size : kChunkSize;
-        if (!ReadAll(from, chunk, part, fromOffset) ||
-            pwrite(to, chunk, part, toOffset) != static_cast<ssize_t>(part))
+        const off_t part =
+            size < static_cast<off_t>(kChunkSize) ? size : static_cast<off_t>(kChunkSize);
+        if (!ReadAll(from, chunk, static_cast<std::size_t>(part), fromOffset) ||
+            pwrite(to, chunk, static_cast<std::size_t>(part), toOffset) != part)
             return false;
         fromOffset += part;
         toOffset += part;
@@ -300,16 +306,17 @@ bool Copy(int from, off_t fromOffset, int to, off_t toOffset, off_t size, char* 
 // Beyond the bound the bytes from the position on are saved to a temporary
 // file, then the text and the kept bytes are written in pieces; a failure puts
 // the saved bytes back.
-void ReplaceThroughTemporaryFile(int fd, off_t position, std::size_t replaced, const char* text,
+void ReplaceThroughTemporaryFile(int fd, off_t position, off_t replaced, const char* text,
                                  std::size_t length, off_t oldLength, char* chunk) {
     FILE* saved = std::tmpfile();
     if (saved == nullptr) return;
     const int copy = fileno(saved);
     if (Copy(fd, position, copy, 0, oldLength, chunk)) {
-        const off_t newLength = length + (oldLength - replaced);
+        const off_t textLength = static_cast<off_t>(length);
+        const off_t newLength = textLength + (oldLength - replaced);
         const bool written =
             pwrite(fd, text, length, position) == static_cast<ssize_t>(length) &&
-            Copy(copy, replaced, fd, position + length, oldLength - replaced, chunk) &&
+            Copy(copy, replaced, fd, position + textLength, oldLength - replaced, chunk) &&
             (newLength >= oldLength || ftruncate(fd, position + newLength) == 0);
         if (!written && Copy(copy, 0, fd, position, oldLength, chunk))
             ftruncate(fd, position + oldLength);
@@ -329,34 +336,38 @@ void Replace(int fd, off_t size, off_t position, std::size_t replaced, const cha
         if (std::memcmp(held, text, length) == 0) return;
         const ssize_t written = pwrite(fd, text, length, position);
         if (written > 0 && written != static_cast<ssize_t>(length))
-            pwrite(fd, held, written, position);
+            pwrite(fd, held, static_cast<std::size_t>(written), position);
         return;
     }
     if (size < position) return;
     const off_t oldLength = size - position;  // from the position to the end of the file
-    if (replaced > static_cast<std::size_t>(oldLength)) replaced = oldLength;
+    if (replaced > static_cast<std::size_t>(oldLength))
+        replaced = static_cast<std::size_t>(oldLength);
     if (oldLength > kLargestHeld)
-        return ReplaceThroughTemporaryFile(fd, position, replaced, text, length, oldLength, chunk);
+        return ReplaceThroughTemporaryFile(fd, position, static_cast<off_t>(replaced), text, length,
+                                           oldLength, chunk);
 
+    const std::size_t tail = static_cast<std::size_t>(oldLength);  // within the bound
     std::unique_ptr<char[]> saved;
-    if (heldLength < static_cast<std::size_t>(oldLength)) {
-        saved.reset(new (std::nothrow) char[oldLength]);
+    if (heldLength < tail) {
+        saved.reset(new (std::nothrow) char[tail]);
         if (saved == nullptr) return;
         if (heldLength > 0) std::memcpy(saved.get(), held, heldLength);
-        if (!ReadAll(fd, saved.get() + heldLength, oldLength - heldLength, position + heldLength))
+        if (!ReadAll(fd, saved.get() + heldLength, tail - heldLength,
+                     position + static_cast<off_t>(heldLength)))
             return;
         held = saved.get();
     }
     iovec parts[] = {{const_cast<char*>(text), length},
-                     {const_cast<char*>(held) + replaced, oldLength - replaced}};
-    const off_t newLength = length + (oldLength - replaced);
+                     {const_cast<char*>(held) + replaced, tail - replaced}};
+    const std::size_t newLength = length + (tail - replaced);
     const ssize_t written = pwritev(fd, parts, 2, position);
     // A file that grows needs no cut: the write reaches its new end.
-    if (written == newLength &&
-        (newLength >= oldLength || ftruncate(fd, position + newLength) == 0))
+    if (written == static_cast<ssize_t>(newLength) &&
+        (newLength >= tail || ftruncate(fd, position + static_cast<off_t>(newLength)) == 0))
         return;
     if (written <= 0) return;
-    if (oldLength > 0) pwrite(fd, held, oldLength, position);
+    if (tail > 0) pwrite(fd, held, tail, position);
     if (written > oldLength) ftruncate(fd, position + oldLength);
 }
 
@@ -449,11 +460,12 @@ void CProfile::WriteProfile(const char* section, const char* key, const char* va
     char chunk[kChunkSize];
     std::unique_ptr<char[]> whole;
     if (status.st_size > static_cast<off_t>(sizeof chunk) && status.st_size <= kLargestHeld) {
-        whole.reset(new (std::nothrow) char[status.st_size]);
+        whole.reset(new (std::nothrow) char[static_cast<std::size_t>(status.st_size)]);
         if (whole == nullptr) return;
     }
     PieceReader reader(fd, whole != nullptr ? whole.get() : chunk,
-                       whole != nullptr ? status.st_size : sizeof chunk, status.st_size);
+                       whole != nullptr ? static_cast<std::size_t>(status.st_size) : sizeof chunk,
+                       status.st_size);
     const Outcome outcome = Search(reader, section, key);
     m_bSectionFound = outcome.sectionFound;
     // A line feed to end an open last line, a header line and the entry line.
@@ -478,8 +490,8 @@ void CProfile::WriteProfile(const char* section, const char* key, const char* va
     end = Append(end, "\n", 1);
     const char* held = nullptr;
     const std::size_t heldLength = reader.Held(outcome.position, &held);
-    Replace(fd, status.st_size, outcome.position, replaced, text, end - text, held, heldLength,
-            chunk);
+    Replace(fd, status.st_size, outcome.position, replaced, text,
+            static_cast<std::size_t>(end - text), held, heldLength, chunk);
 }
 
 void CProfile::WriteProfile(const char* section, const char* key, int value) {

@@ -20,7 +20,7 @@ void CStreamBuf::AllocateBuf(int size) {
     // may also yield null (one a program put in place of the standard one);
     // compilers assume the throwing form never does and would drop the check,
     // so the empty asm hides where the pointer came from.
-    char* block = new char[size];
+    char* block = new char[static_cast<std::size_t>(size)];
     __asm__("" : "+r"(block));
     if (block == nullptr) throw CException("AllocateBuf,allocate memory error");
     delete[] m_pBuf;
@@ -47,7 +47,7 @@ char* CStreamBuf::Release() {
 
 void CStreamBuf::Zero(int start) {
     if (m_pBuf != nullptr && start >= 0 && start < m_nLength)
-        std::memset(m_pBuf + start, 0, m_nLength - start);
+        std::memset(m_pBuf + start, 0, static_cast<std::size_t>(m_nLength - start));
 }
 
 int CStreamBuf::GetLength() {

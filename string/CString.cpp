@@ -54,7 +54,7 @@ bool EqualAfterToUpper(const char* ours, const char* theirs, int length) {
     }
     // With plain ASCII case ("C", "POSIX", and single bytes in UTF-8 locales)
     // the C library's vectorised comparison gives exactly the same answer.
-    if (asciiOnly) return strncasecmp(ours, theirs, length) == 0;
+    if (asciiOnly) return strncasecmp(ours, theirs, static_cast<std::size_t>(length)) == 0;
 #endif
     for (int i = 0; i < length; ++i) {
         const unsigned char a = static_cast<unsigned char>(ours[i]);
@@ -250,14 +250,17 @@ int EstimateFromFormat(const char* format) {
 // memchr on the first byte, which is faster than strstr on ordinary text.
 char* SearchText(char* chars, int length, const char* text) {
     const std::size_t needed = std::strlen(text);
+    const std::size_t available = static_cast<std::size_t>(length);
     if (needed == 0) return chars;
-    if (needed > static_cast<std::size_t>(length)) return nullptr;
-    char* const lastStart = chars + (length - needed);
+    if (needed > available) return nullptr;
+    char* const lastStart = chars + (available - needed);
     for (char* at = chars; at <= lastStart; ++at) {
-        at = static_cast<char*>(std::memchr(at, text[0], lastStart - at + 1));
+        at = static_cast<char*>(
+            std::memchr(at, text[0], static_cast<std::size_t>(lastStart - at) + 1));
         if (at == nullptr) return nullptr;
-        if (std::memcmp(at + 1, text + 1, needed - 1) == 0)
-            return std::memchr(chars, '\0', at - chars) == nullptr ? at : nullptr;
+        if (std::memcmp(at + 1, text + 1, needed - 1) != 0) continue;
+        const std::size_t before = static_cast<std::size_t>(at - chars);
+        return std::memchr(chars, '\0', before) == nullptr ? at : nullptr;
     }
     return nullptr;
 }
@@ -284,7 +287,7 @@ void CString::AllocateBuffer(int length, const char* source) {
     }
     char* block = m_Buffer.GetBuf();
     if (source != nullptr && length > 0) {
-        std::memmove(block, source, length);
+        std::memmove(block, source, static_cast<std::size_t>(length));
         m_nLength = length;
     } else {
         m_nLength = 0;
@@ -299,8 +302,8 @@ void CString::ConcatCopy(int length1, const char* source1, int length2, const ch
         // In place: only the appended characters and the terminator are
         // written; the bytes after it are 0 already, as after every operation.
         char* block = m_Buffer.GetBuf();
-        if (source1 != block) std::memmove(block, source1, length1);
-        std::memmove(block + length1, source2, length2);
+        if (source1 != block) std::memmove(block, source1, static_cast<std::size_t>(length1));
+        std::memmove(block + length1, source2, static_cast<std::size_t>(length2));
         block[total] = '\0';
         m_nLength = total;
         return;
@@ -314,8 +317,8 @@ void CString::ConcatCopy(int length1, const char* source1, int length2, const ch
         return;  // refused: the string keeps what it had
     }
     char* block = fresh.GetBuf();
-    if (length1 > 0) std::memcpy(block, source1, length1);
-    if (length2 > 0) std::memcpy(block + length1, source2, length2);
+    if (length1 > 0) std::memcpy(block, source1, static_cast<std::size_t>(length1));
+    if (length2 > 0) std::memcpy(block + length1, source2, static_cast<std::size_t>(length2));
     fresh.Zero(total);
     m_Buffer.Swap(fresh);
     m_nLength = total;
@@ -432,7 +435,7 @@ int CString::FindIndex(const char* text) const {
 
 int CString::FindIndex(char c) const {
     if (m_nLength <= 0) return -1;
-    const void* found = std::memchr(m_pData, c, m_nLength);
+    const void* found = std::memchr(m_pData, c, static_cast<std::size_t>(m_nLength));
     return found != nullptr ? static_cast<int>(static_cast<const char*>(found) - m_pData) : -1;
 }
 
@@ -446,8 +449,8 @@ void CString::TrimLeft(char c) {
     while (count < m_nLength && m_pData[count] == c) ++count;
     if (count == 0) return;
     const int remaining = m_nLength - count;
-    std::memmove(m_pData, m_pData + count, remaining);
-    std::memset(m_pData + remaining, 0, count);
+    std::memmove(m_pData, m_pData + count, static_cast<std::size_t>(remaining));
+    std::memset(m_pData + remaining, 0, static_cast<std::size_t>(count));
     m_nLength = remaining;
 }
 
@@ -469,7 +472,7 @@ void CString::Mid(int start) {
         return;
     }
     m_nLength -= start;
-    std::memmove(m_pData, m_pData + start, m_nLength);
+    std::memmove(m_pData, m_pData + start, static_cast<std::size_t>(m_nLength));
     m_Buffer.Zero(m_nLength);
 }
 
@@ -527,11 +530,11 @@ void CString::FormatV(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
     int size = m_Buffer.GetLength();
-    int written = std::vsnprintf(m_Buffer.GetBuf(), size, format, args);
+    int written = std::vsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, args);
     if (written >= size) {
         AllocateBuffer(written < kLongestContent ? written : kLongestContent, nullptr);
         size = m_Buffer.GetLength();
-        written = std::vsnprintf(m_Buffer.GetBuf(), size, format, again);
+        written = std::vsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, again);
     }
     va_end(again);
     char* block = m_Buffer.GetBuf();
@@ -545,7 +548,8 @@ void CString::FormatV(const char* format, va_list args) {
         m_Buffer.Zero(m_nLength);
     } else {
         const int dirtyEnd = std::max(previousLength, std::min(written, size - 1));
-        if (dirtyEnd > m_nLength) std::memset(block + m_nLength, 0, dirtyEnd - m_nLength);
+        if (dirtyEnd > m_nLength)
+            std::memset(block + m_nLength, 0, static_cast<std::size_t>(dirtyEnd - m_nLength));
     }
 }
 
