@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and tests tandel in all three configurations: native x86_64, 32-bit
-# x86, and AddressSanitizer + UndefinedBehaviorSanitizer (with the fuzzers),
-# then makes and checks the Debian packages of the first two.
+# Checks the format of the C++ sources, then builds and tests tandel in all
+# three configurations: native x86_64, 32-bit x86, and AddressSanitizer +
+# UndefinedBehaviorSanitizer (with the fuzzers), then makes and checks the
+# Debian packages of the first two.
 # First installs whatever is missing (apt-get, when run as root). Ends with one
 # pass/fail summary; the exit status is 0 only when every step passed.
 set -u
@@ -10,8 +11,8 @@ root=$(pwd)
 logs=$root/build/logs
 mkdir -p "$logs"
 
-packages=(cmake make g++ g++-multilib clang libclang-rt-14-dev googletest libbenchmark-dev
-          strace python3 git locales pkg-config doxygen libglib2.0-dev
+packages=(cmake make g++ g++-multilib clang clang-format libclang-rt-14-dev googletest
+          libbenchmark-dev strace python3 git locales pkg-config doxygen libglib2.0-dev
           man-db groff-base dpkg-dev file lintian)
 missing=()
 for package in "${packages[@]}"; do
@@ -65,6 +66,12 @@ tour_without_frameworks() {
         build/bare/examples/tour
 }
 
+# Every C++ source the repository tracks, in the project's format (.clang-format).
+format_clean() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+}
+
+step "format" format_clean
 for preset in native x86 asan; do
     step "$preset configure" cmake --preset "$preset"
     step "$preset build" cmake --build --preset "$preset"
