@@ -15,12 +15,20 @@
 /// values keep their low 32 bits), float 4 and double 8 (IEEE 754); a string is
 /// an int length and its characters; a count is 2 bytes, or FF FF and an int.
 ///
-/// The archive keeps no buffer: every record goes straight to the file's Write
-/// or comes from its Read. It borrows the file and never opens, closes or
+/// The archive keeps no buffer: it hands every record to the file's stdio
+/// stream at once, one fwrite per record, and reads one back with one fread.
+/// Two calls: writing a string record that has characters (its length, then
+/// the characters), reading a long-form count (the marker, then the int
+/// record) and reading a string record of 1 to 8192 characters (its length,
+/// then the characters). It borrows the file and never opens, closes or
 /// deletes it; the file must outlive the archive (or its Close). Nothing is
 /// reported: failed writes go unnoticed, failed reads leave zeros. An archive
 /// without a file, or over a file without an open stream, writes nothing and
 /// reads zeros. It both reads and writes whatever its mode.
+///
+/// Threads and processes: the archive works on its file's stream, so an
+/// archive and its file are one thread's at a time, together, and so are
+/// several archives over one file. Archives share nothing else.
 class TANDEL_API CArchive : public CObject {
 public:
     /// Borrows `file` (may be null). `mode` is stored and not consulted.

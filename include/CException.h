@@ -12,6 +12,11 @@
 ///
 /// The failure text is in `m_strMessage`; `what()` is std::exception's own and
 /// does not return it.
+///
+/// Threads and processes: every object holds its own copy of the text and
+/// nothing is shared, so an exception thrown in one thread may be kept and
+/// read in another. Several threads may read one object at once; changing
+/// `m_strMessage` needs the object to itself.
 class TANDEL_API CException : public CObject, public std::exception {
 public:
     /// Message "Exception:".

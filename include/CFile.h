@@ -26,6 +26,17 @@
 /// The class-wide operations work on paths without an object.
 ///
 /// Not copyable: one stream has one owner, which closes it once.
+///
+/// Threads and processes: an object and its stdio stream are one thread's at
+/// a time (the stream's own lock covers single stdio calls, not Open, Close or
+/// the status record). The class-wide operations keep no state and may run in
+/// any thread; XCreateDirectory prints each line with one call, so lines from
+/// several threads do not mix within a line. `endl` is writable data shared
+/// by the whole process. The descriptor is not closed on exec. After fork,
+/// both processes share the file's offset, and bytes still waiting in the
+/// stream's buffer are written by each of them: Flush before forking. Files
+/// and directories are created under the process's file-creation mask, which
+/// CProfile changes for a moment when it creates a profile.
 class TANDEL_API CFile : public CObject {
 public:
     /// No stream; the status record is all zero.

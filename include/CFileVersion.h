@@ -6,6 +6,12 @@
 /// Asks for the library's version string: the version it was built as, four
 /// dot-separated numbers (major.minor.patch.build), which is also the shared
 /// object's file-name suffix and the packages' version. The object has no state.
+///
+/// Threads and processes: any thread may make objects and call GetString. The
+/// text it hands out is one array inside the library, shared by every caller
+/// in the process and writable through the pointer: reading it from several
+/// threads at once is safe while nobody writes to it, and a write would change
+/// what every later call returns.
 class TANDEL_API CFileVersion {
 public:
     /// Does nothing.

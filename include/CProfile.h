@@ -38,13 +38,18 @@ class CString;
 /// refuses locks is used unlocked. Programs that read or write the file by
 /// other means are not held back. One object is not for concurrent use by
 /// several threads; an object inherited across fork shares its lock with the
-/// parent's, so a child process opens its own.
+/// parent's, so a child process opens its own. Creating a missing profile sets
+/// the process's file-creation mask to 077 for the length of one open():
+/// files and directories other threads create meanwhile get no group or other
+/// permission bits, and a umask() another thread calls meanwhile is undone.
 ///
-/// A write holds at most 1 MiB of the file in memory: the whole file when it
-/// is no larger, else the bytes from the write position to the end. It puts
-/// the new text and the bytes after it back in one positioned write; when the
-/// file shrinks, the cut to the new length follows (a file that grows needs no
-/// cut). A line replaced by one of the same length is written alone. A writer
+/// A write changes the file in place, never replacing it: the file keeps its
+/// inode, and with it its owner, permission bits and other links. A write
+/// holds at most 1 MiB of the file in memory: the whole file when it is no
+/// larger, else the bytes from the write position to the end. It puts the
+/// new text and the bytes after it back in one positioned write; when the
+/// file shrinks, the cut to the new length follows (a file that grows needs
+/// no cut). A line replaced by one of the same length is written alone. A writer
 /// killed at any point then leaves the old file or the new one, with two
 /// exceptions: a shrinking write killed between its write and its cut leaves
 /// the new content followed by the old file's last bytes, up to the old
@@ -94,8 +99,10 @@ public:
     void GetProfile(const char* section, const char* key, int* value);
 
     /// Sets the entry to `value` (null counts as empty): replaces its line in
-    /// place, or adds it at the end of its section, or adds the section with
-    /// the entry at the end of the file. The rest of the file keeps its bytes.
+    /// place, or adds it at the end of its section (after the empty lines that
+    /// end it: right before the next header line, or at the end of the file),
+    /// or adds the section with the entry at the end of the file. The rest of
+    /// the file keeps its bytes.
     ///
     /// Refused, leaving the file byte for byte unchanged: a key containing "=",
     /// "[" or a line feed; a value containing "[" or a line feed; a section

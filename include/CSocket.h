@@ -26,6 +26,19 @@ const int SOCKET_WRONG_KIND = -8965359;
 /// text that does not convert stands for 0.0.0.0.
 ///
 /// Not copyable: one descriptor has one owner, which closes it once.
+///
+/// Threads and processes: an object is one thread's at a time. `m_nMaxSd` is
+/// class-wide and unguarded: Socket() reads and raises it without a lock, so
+/// sockets created in several threads at once may leave it below the highest
+/// descriptor, and reading it while another thread creates one races with
+/// that write. GetRemoteIP and GetLocalIP return text in inet_ntoa's buffer
+/// (ReceiveFrom converts through it too), which POSIX lets be one static
+/// buffer for the whole process (glibc keeps one per thread): copy the text
+/// before the next conversion. GetLocalIP also goes through gethostbyname's
+/// shared result: call it in one thread at a time, and not while other code
+/// in the process uses gethostbyname. Descriptors are not closed on exec;
+/// after fork both processes hold the descriptor, and each object closes its
+/// own copy.
 class TANDEL_API CSocket {
 public:
     /// Fresh object: no descriptor (-1), stream kind, address records zero.

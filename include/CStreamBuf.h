@@ -11,6 +11,9 @@
 /// Replacing the block never carries content over and never clears the new
 /// block: keeping or clearing bytes is the owner's business.
 /// Not copyable: one block must have one owner.
+///
+/// Threads and processes: buffers share nothing; each is one thread's at a
+/// time.
 class TANDEL_API CStreamBuf {
 public:
     /// Empty buffer: size 0, no block.

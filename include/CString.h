@@ -24,7 +24,19 @@
 /// construction was refused is empty and reads as "".
 ///
 /// Copies from another CString are counted (embedded NULs survive); everything
-/// taking a `const char*` measures the text up to its NUL.
+/// taking a `const char*` measures the text up to its NUL. Trimming, Left, Mid,
+/// the case conversions and FindIndex(char) go by the length, so a NUL inside
+/// the string counts as a character there; the equality operators and the
+/// other searches stop at the first NUL.
+///
+/// Threads and processes: strings share nothing that needs a lock, so
+/// different strings may be used in different threads at once. Operations
+/// that only read a string (comparisons, searches, GetAt, GetBuffer,
+/// GetLength, IsEmpty, and copies and concatenations that take it as a
+/// source) may run on it in several threads at once; one that changes it
+/// needs it to itself. Case conversion, the case-blind comparison and Format
+/// read the C library's locale, which no other thread may change (setlocale)
+/// meanwhile.
 class TANDEL_API CString {
 public:
     /// Empty string in a 32-byte block.
@@ -97,7 +109,8 @@ public:
     /// Drops the first `start` characters; empty when `start` is at or past the
     /// end, unchanged when it is negative. Keeps the block.
     void Mid(int start);
-    /// Converts every character with toupper (true) or tolower (false).
+    /// Converts every character, up to the length, with toupper (true) or
+    /// tolower (false). Keeps the block.
     void MakeSameCase(bool upper);
     /// MakeSameCase(true).
     void MakeUpper();
@@ -105,15 +118,28 @@ public:
     void MakeLower();
 
     /// Replaces the content with the printf-style formatted text (exactly what
-    /// vsprintf writes). A null format formats as the empty text. The format
-    /// and any argument may point into this string's own characters, in every
-    /// form of directive: the text is what they held before the call. Then,
-    /// and when a format with a string or %n directive cannot be walked
-    /// argument by argument (positional directives, an unknown conversion),
-    /// the text goes to a fresh block and the old one is freed afterwards; if
-    /// no fresh block can be had, the string stays as it was. Otherwise a
-    /// block large enough for the estimate is kept ("%d" keeps an empty
-    /// string's 32 bytes).
+    /// vsprintf writes), cut to 65535 characters when it is longer. A null
+    /// format formats as the empty text.
+    ///
+    /// The block follows an estimate made from the format before formatting:
+    /// a plain character counts 1; the directive "%d" 5, "%c" 2, "%s" its
+    /// argument's length plus 1, and any other directive 11 plus 1 for each
+    /// further character ("%5d" 12, "%5s" 12 whatever its argument); in "%%"
+    /// the first "%" counts 10 and the second starts a directive, and a "%"
+    /// that ends the format counts 10. Arguments after a positional directive
+    /// or an unknown conversion are not measured. The string keeps its block
+    /// while the estimate is below the block's size ("%d" keeps an empty
+    /// string's 32 bytes), else it gets a block of the rule size for the
+    /// estimate. A text that does not fit is formatted a second time, into a
+    /// block of the rule size for its real length.
+    ///
+    /// The format and any argument may point into this string's own
+    /// characters, in every form of directive: the text is what they held
+    /// before the call. Then, and when a format with a string or %n directive
+    /// cannot be walked argument by argument (positional directives, an
+    /// unknown conversion), the text goes to a fresh block sized for the
+    /// estimate and the old one is freed afterwards; if no fresh block can be
+    /// had, the string stays as it was.
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// Same, with an argument list.
     void FormatV(const char* format, va_list args);

@@ -6,6 +6,9 @@
 
 /// An empty polymorphic class: a CObject with a virtual destructor, for
 /// callers that need a common base to delete through.
+///
+/// Threads and processes: no state; objects may be made and destroyed in any
+/// thread.
 class TANDEL_API CTree : public CObject {
 public:
     CTree();
