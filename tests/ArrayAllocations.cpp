@@ -1,17 +1,13 @@
-#include "ArrayAllocations.h"
-
 #include <cstdlib>
 #include <new>
 
+#include "TestSupport.h"
+
 namespace {
 
-// Recording itself must not allocate through new[]; the vector's storage
-// comes from operator new (the single-object form), which is not replaced.
-std::vector<std::size_t>& SizesStorage() {
-    static std::vector<std::size_t>* sizes = new std::vector<std::size_t>();
-    return *sizes;
-}
-bool g_recording = false;
+// Recording must not allocate through new[]: the vector's storage comes from
+// the single-object operator new, which is not replaced.
+std::vector<std::size_t>* g_sizes = nullptr;  // recording while not null
 int g_deletions = 0;
 int g_failures = 0;
 bool g_yieldNull = false;
@@ -21,53 +17,42 @@ void* Allocate(std::size_t size) {
         --g_failures;
         return nullptr;
     }
-    if (g_recording) {
-        g_recording = false;  // the vector may reallocate
-        SizesStorage().push_back(size);
-        g_recording = true;
-    }
+    if (g_sizes != nullptr) g_sizes->push_back(size);
     return std::malloc(size == 0 ? 1 : size);
 }
 
 void Free(void* block) {
-    if (block == nullptr) return;
-    if (g_recording) ++g_deletions;
+    if (block != nullptr && g_sizes != nullptr) ++g_deletions;
     std::free(block);
 }
 
 }  // namespace
 
-namespace ArrayAllocations {
-
-void Reset() {
-    g_recording = false;
-    SizesStorage().clear();
-    SizesStorage().reserve(64);
+ArrayAllocations::ArrayAllocations() {
+    static std::vector<std::size_t> sizes;
+    sizes.clear();
+    sizes.reserve(64);
+    g_sizes = &sizes;
     g_deletions = 0;
-    g_failures = 0;
-    g_recording = true;
 }
 
-void Stop() {
-    g_recording = false;
+ArrayAllocations::~ArrayAllocations() {
+    g_sizes = nullptr;
     g_failures = 0;
 }
 
-const std::vector<std::size_t>& Sizes() { return SizesStorage(); }
-
-int Deletions() { return g_deletions; }
-
-void FailNext(int count) {
-    g_failures = count;
-    g_yieldNull = false;
+const std::vector<std::size_t>& ArrayAllocations::Sizes() const {
+    return *g_sizes;
 }
 
-void YieldNullNext(int count) {
-    g_failures = count;
-    g_yieldNull = true;
+int ArrayAllocations::Deletions() const {
+    return g_deletions;
 }
 
-}  // namespace ArrayAllocations
+void ArrayAllocations::FailNext(int count, bool yieldNull) {
+    g_failures = count;
+    g_yieldNull = yieldNull;
+}
 
 // Yielding null here breaks the language's promise on purpose: it stands for
 // an allocator that reports exhaustion that way.
@@ -77,10 +62,14 @@ __attribute__((no_sanitize("returns-nonnull-attribute"))) void* operator new[](s
     return block;
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
 
-void operator delete[](void* block) noexcept { Free(block); }
+void operator delete[](void* block) noexcept {
+    Free(block);
+}
 
-void operator delete[](void* block, std::size_t) noexcept { Free(block); }
-
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Free(block); }
+void operator delete[](void* block, std::size_t) noexcept {
+    Free(block);
+}

@@ -1,109 +1,152 @@
 #include "PlatformSeam.h"
 
-#include <dlfcn.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <string>
+#include <mutex>
 
 namespace {
 
-// Atomic, so that a test may watch a call that another thread makes.
-std::atomic<int> g_calls[PlatformSeam::kFunctions];
-PlatformSeam::Function g_failing = PlatformSeam::kAny;
-int g_countdown = 0;  // calls until the armed failure; 0: none armed
-int g_error = 0;
-bool g_failed = false;
-std::string g_from;
-std::string g_to;
+// Made on first use: stdio may be called before static objects are built.
+struct State {
+    std::mutex mutex;  // a test may watch calls that another thread makes
+    std::string trace;
+    std::string failing;  // the function armed to fail; empty: any
+    int countdown = 0;    // calls until the armed failure; 0: none armed
+    int error = 0;
+    bool failed = false;
+};
 
-// Counts a call of `function`; true when it is the one to fail.
-bool Trips(PlatformSeam::Function function) {
-    ++g_calls[function];
-    ++g_calls[PlatformSeam::kAny];
-    if (g_countdown == 0 || (g_failing != PlatformSeam::kAny && g_failing != function) ||
-        --g_countdown > 0)
+State& The() {
+    static State* state = new State;
+    return *state;
+}
+
+// Records a call of `function`, given `detail`; true when it is the one to fail.
+bool Trips(const char* function, const std::string& detail = "") {
+    State& the = The();
+    const std::lock_guard<std::mutex> lock(the.mutex);
+    the.trace += the.trace.empty() ? "" : " ";
+    the.trace += function + (detail.empty() ? "" : "(" + detail + ")");
+    if (the.countdown == 0 || (!the.failing.empty() && the.failing != function) ||
+        --the.countdown > 0)
         return false;
-    g_failed = true;
-    errno = g_error == PlatformSeam::kShort ? EIO : g_error;
+    the.failed = true;
+    errno = the.error == PlatformSeam::kShort ? EIO : the.error;
     return true;
 }
 
 bool Short() {
-    return g_error == PlatformSeam::kShort;
+    return The().error == PlatformSeam::kShort;
 }
 
-const char* Path(const char* path) {
-    return path != nullptr && !g_from.empty() && g_from == path ? g_to.c_str() : path;
+std::string Address(const sockaddr* to) {
+    char address[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(to)->sin_addr, address,
+              sizeof address);
+    return address;
 }
 
 }  // namespace
 
-// The real function of the seam's own name.
-#define TANDEL_REAL(name) \
-    static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
-
 namespace PlatformSeam {
 
 void Reset() {
-    for (std::atomic<int>& calls : g_calls) calls = 0;
-    g_countdown = 0;
-    g_failed = false;
-    g_from.clear();
+    State& the = The();
+    const std::lock_guard<std::mutex> lock(the.mutex);
+    the.trace.clear();
+    the.countdown = 0;
+    the.failed = false;
 }
 
-int Calls(Function function) {
-    return g_calls[function];
+std::string Trace() {
+    const std::lock_guard<std::mutex> lock(The().mutex);
+    return The().trace;
 }
 
-void Fail(Function function, int nth, int error) {
-    g_failing = function;
-    g_countdown = nth;
-    g_error = error;
-    g_failed = false;
+void Fail(const char* function, int nth, int error) {
+    State& the = The();
+    const std::lock_guard<std::mutex> lock(the.mutex);
+    the.failing = function != nullptr ? function : "";
+    the.countdown = nth;
+    the.error = error;
+    the.failed = false;
 }
 
 bool Failed() {
-    return g_failed;
-}
-
-void Redirect(const char* from, const char* to) {
-    g_from = from;
-    g_to = to;
+    return The().failed;
 }
 
 }  // namespace PlatformSeam
 
-extern "C" int flock(int fd, int operation) noexcept {
-    TANDEL_REAL(flock);
-    return Trips(PlatformSeam::kFlock) ? -1 : real(fd, operation);
+namespace {
+
+// Every test starts with the stand-ins passing through.
+class ResetForEachTest : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { PlatformSeam::Reset(); }
+};
+
+[[maybe_unused]] const bool g_resetting =
+    (testing::UnitTest::GetInstance()->listeners().Append(new ResetForEachTest), true);
+
+}  // namespace
+
+// A stand-in that fails by returning `failed`; the last argument, when given,
+// is the exception specification of the C library's declaration.
+#define TANDEL_SEAM(result, name, failed, parameters, arguments, ...) \
+    extern "C" result name parameters __VA_ARGS__ {                   \
+        TANDEL_REAL(name);                                            \
+        return Trips(#name) ? failed : real arguments;                \
+    }
+
+TANDEL_SEAM(int, accept, -1, (int fd, sockaddr* from, socklen_t* size), (fd, from, size))
+TANDEL_SEAM(int, bind, -1, (int fd, const sockaddr* at, socklen_t size), (fd, at, size), noexcept)
+TANDEL_SEAM(int, close, -1, (int fd), (fd))
+TANDEL_SEAM(int, flock, -1, (int fd, int operation), (fd, operation), noexcept)
+TANDEL_SEAM(int, fstat, -1, (int fd, struct stat* status), (fd, status), noexcept)
+TANDEL_SEAM(int, ftruncate, -1, (int fd, off_t length), (fd, length), noexcept)
+TANDEL_SEAM(int, getsockopt, -1, (int fd, int level, int name, void* value, socklen_t* size),
+            (fd, level, name, value, size), noexcept)
+TANDEL_SEAM(int, listen, -1, (int fd, int backlog), (fd, backlog), noexcept)
+TANDEL_SEAM(off_t, lseek, -1, (int fd, off_t offset, int whence), (fd, offset, whence), noexcept)
+TANDEL_SEAM(int, lstat, -1, (const char* path, struct stat* status), (path, status), noexcept)
+TANDEL_SEAM(ssize_t, pread, -1, (int fd, void* to, size_t size, off_t at), (fd, to, size, at))
+TANDEL_SEAM(ssize_t, recv, -1, (int fd, void* to, size_t size, int flags), (fd, to, size, flags))
+TANDEL_SEAM(ssize_t, recvfrom, -1,
+            (int fd, void* to, size_t size, int flags, sockaddr* from, socklen_t* fromSize),
+            (fd, to, size, flags, from, fromSize))
+TANDEL_SEAM(ssize_t, send, -1, (int fd, const void* data, size_t size, int flags),
+            (fd, data, size, flags))
+TANDEL_SEAM(int, setsockopt, -1, (int fd, int level, int name, const void* value, socklen_t size),
+            (fd, level, name, value, size), noexcept)
+TANDEL_SEAM(int, socket, -1, (int domain, int type, int protocol), (domain, type, protocol),
+            noexcept)
+TANDEL_SEAM(FILE*, tmpfile, nullptr, (), ())
+
+extern "C" int connect(int fd, const sockaddr* to, socklen_t size) {
+    TANDEL_REAL(connect);
+    return Trips("connect", Address(to)) ? -1 : real(fd, to, size);
+}
+
+extern "C" ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr* to,
+                          socklen_t toSize) {
+    TANDEL_REAL(sendto);
+    return Trips("sendto", Address(to)) ? -1 : real(fd, data, size, flags, to, toSize);
 }
 
 extern "C" FILE* fopen(const char* path, const char* mode) {
     TANDEL_REAL(fopen);
-    return Trips(PlatformSeam::kFopen) ? nullptr : real(Path(path), mode);
-}
-
-extern "C" int fstat(int fd, struct stat* status) noexcept {
-    TANDEL_REAL(fstat);
-    return Trips(PlatformSeam::kFstat) ? -1 : real(fd, status);
-}
-
-extern "C" int ftruncate(int fd, off_t length) noexcept {
-    TANDEL_REAL(ftruncate);
-    return Trips(PlatformSeam::kFtruncate) ? -1 : real(fd, length);
-}
-
-extern "C" off_t lseek(int fd, off_t offset, int whence) noexcept {
-    TANDEL_REAL(lseek);
-    return Trips(PlatformSeam::kLseek) ? -1 : real(fd, offset, whence);
+    return Trips("fopen", std::string(path) + "," + mode) ? nullptr : real(path, mode);
 }
 
 extern "C" int open(const char* path, int flags, ...) {
@@ -112,27 +155,17 @@ extern "C" int open(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
-    return Trips(PlatformSeam::kOpen) ? -1 : real(Path(path), flags, mode);
+    return Trips("open", path) ? -1 : real(path, flags, mode);
 }
 
-extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-    TANDEL_REAL(pread);
-    return Trips(PlatformSeam::kPread) ? -1 : real(fd, buffer, size, offset);
-}
-
-extern "C" ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
     TANDEL_REAL(pwrite);
-    if (!Trips(PlatformSeam::kPwrite)) return real(fd, buffer, size, offset);
-    return Short() ? real(fd, buffer, size / 2, offset) : -1;
+    if (!Trips("pwrite")) return real(fd, data, size, at);
+    return Short() ? real(fd, data, size / 2, at) : -1;
 }
 
-extern "C" ssize_t pwritev(int fd, const iovec* buffers, int count, off_t offset) {
+extern "C" ssize_t pwritev(int fd, const iovec* parts, int count, off_t at) {
     TANDEL_REAL(pwritev);
-    if (!Trips(PlatformSeam::kPwritev)) return real(fd, buffers, count, offset);
-    return Short() ? real(fd, buffers, 1, offset) : -1;
-}
-
-extern "C" FILE* tmpfile() {
-    TANDEL_REAL(tmpfile);
-    return Trips(PlatformSeam::kTmpfile) ? nullptr : real();
+    if (!Trips("pwritev")) return real(fd, parts, count, at);
+    return Short() ? real(fd, parts, 1, at) : -1;
 }

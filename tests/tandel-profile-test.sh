@@ -66,6 +66,11 @@ expect 2 "" "usage: tandel-profile *" get only-section
 expect 2 "" "usage: tandel-profile *" -f "$rc" delete s k
 expect 2 "" "usage: tandel-profile *"
 
+# Started at once on a file that does not exist yet: every set lands.
+for i in 1 2 3 4 5 6 7 8; do "$tool" -f "$dir/shared.rc" set s "k$i" "v$i" & done
+wait
+for i in 1 2 3 4 5 6 7 8; do expect 0 "v$i" "" -f "$dir/shared.rc" get s "k$i"; done
+
 if [ -e /etc/velonix/Tandel.rc ]; then
     echo "skipped the default profile: this machine has one"
 else

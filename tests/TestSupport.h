@@ -1,0 +1,75 @@
+#ifndef TANDEL_TESTS_TESTSUPPORT_H
+#define TANDEL_TESTS_TESTSUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "CException.h"
+#include "CString.h"
+
+// A fresh directory under /tmp, removed with everything in it at the end of the scope.
+struct TempDir {
+    char path[24] = "/tmp/tandel-test-XXXXXX";
+    TempDir() { EXPECT_NE(mkdtemp(path), nullptr); }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string File(const std::string& name) const { return std::string(path) + "/" + name; }
+};
+
+inline std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void MakeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string Text(const CString& s) {
+    return std::string(s.GetBuffer(), s.GetLength());
+}
+
+// The message of the CException that `call` throws, or "" when none.
+template <typename Call>
+std::string ThrownMessage(Call call) {
+    try {
+        call();
+    } catch (const CException& e) {
+        return e.m_strMessage;
+    }
+    return "";
+}
+
+inline long OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
+// Whether `program` is found on the PATH.
+inline bool OnPath(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null").c_str()) == 0;
+}
+
+// Records what goes through the array forms of operator new and delete in the
+// test executable (the library's blocks included) from its construction to
+// its destruction, and can make the next allocations fail.
+class ArrayAllocations {
+public:
+    ArrayAllocations();
+    ~ArrayAllocations();
+    // Sizes of the allocations, in order.
+    const std::vector<std::size_t>& Sizes() const;
+    // Deletions of non-null pointers.
+    int Deletions() const;
+    // The next `count` allocations fail: the nothrow form yields null, the
+    // throwing form throws std::bad_alloc, or with `yieldNull` yields null too,
+    // as an allocator that reports exhaustion that way does.
+    void FailNext(int count, bool yieldNull = false);
+};
+
+#endif  // TANDEL_TESTS_TESTSUPPORT_H
