@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int calls = 0; calls < 16 && input.remaining_bytes() > 0; ++calls) {
         const std::string section = Name(input);
         const std::string key = Name(input);
-        switch (input.ConsumeIntegralInRange(0, 3)) {
+        switch (input.ConsumeIntegralInRange(0, 4)) {
             case 0: {
                 CString value("stale");
                 profile.GetProfile(section.c_str(), key.c_str(), value);
@@ -172,6 +172,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const int value = input.ConsumeIntegral<int>();
                 profile.WriteProfile(section.c_str(), key.c_str(), value);
                 ModelWrite(model, section, key, std::to_string(value));
+                break;
+            }
+            case 4: {
+                // Any text where the search leaves the stream, over up to
+                // `replaced` bytes.
+                const std::string text = input.ConsumeRandomLengthString(40).c_str();
+                const unsigned long replaced = input.ConsumeIntegralInRange(0, 300);
+                const Search search = Find(model, section, key);
+                Check(profile.FindEntry(section.c_str(), key.c_str()) == search.found, "FindEntry");
+                profile.InsertContent(text.c_str(), replaced);
+                model.replace(search.position, replaced, text);
                 break;
             }
         }

@@ -11,20 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
-#include <functional>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "CString.h"
-#include "PlatformSeam.h"
 #include "TestSupport.h"
 
 namespace {

@@ -10,17 +10,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <optional>
-#include <string>
 #include <type_traits>
 
-#include "PlatformSeam.h"
 #include "TestSupport.h"
 
 // A copy would close the one descriptor twice.

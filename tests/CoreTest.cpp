@@ -1,16 +1,15 @@
-// The root classes, the exception and the version query.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <memory>
-#include <type_traits>
-
+// The root classes, the exception, the version query and the byte buffer.
 #include "CArchive.h"
-#include "CException.h"
 #include "CFile.h"
 #include "CFileVersion.h"
 #include "CObject.h"
+#include "CStreamBuf.h"
 #include "CTree.h"
+
+#include <memory>
+#include <type_traits>
+
+#include "TestSupport.h"
 
 // The empty, non-polymorphic root adds neither a vtable nor a byte to the
 // classes built on it; the polymorphic ones have their own virtual destructor,
@@ -54,4 +53,64 @@ TEST(CFileVersionTest, EveryCallHandsOutTheSameVersionText) {
     EXPECT_EQ(b, a);
     EXPECT_STREQ(a, TANDEL_EXPECTED_VERSION);
     EXPECT_EQ(size, 12345u);  // not written
+}
+
+static_assert(!std::is_copy_constructible_v<CStreamBuf> && !std::is_copy_assignable_v<CStreamBuf>);
+
+TEST(CStreamBufTest, RefusedRequestsThrowTheirTextAndLeaveTheBlock) {
+    CStreamBuf buf;
+    buf.AllocateBuf(65536);
+    EXPECT_EQ(buf.GetLength(), 65536);
+    buf.AllocateBuf(16);
+    char* block = buf.GetBuf();
+    std::memcpy(block, "kept content", 13);
+    EXPECT_EQ(ThrownMessage([&] { buf.AllocateBuf(65537); }),
+              "AllocateBuf,too large memory to allocate");
+    {
+        ArrayAllocations allocations;
+        allocations.FailNext(1, true);
+        EXPECT_EQ(ThrownMessage([&] { buf.AllocateBuf(100); }),
+                  "AllocateBuf,allocate memory error");
+        allocations.FailNext(1);  // the allocator's own exception passes through
+        EXPECT_THROW(buf.AllocateBuf(100), std::bad_alloc);
+    }
+    EXPECT_EQ(buf.GetBuf(), block);
+    EXPECT_EQ(buf.GetLength(), 16);
+    EXPECT_STREQ(buf.GetBuf(), "kept content");
+}
+
+// Every request with a positive size takes a fresh block; the others free it.
+TEST(CStreamBufTest, BlocksAreFreshAndZeroAndReleaseStayWithinThem) {
+    CStreamBuf buf;
+    buf.Zero(0);  // no block: nothing to do
+    EXPECT_EQ(buf.Release(), nullptr);
+    buf.AllocateBuf(8);
+    char* first = buf.GetBuf();
+    ArrayAllocations allocations;
+    buf.AllocateBuf(8);
+    EXPECT_NE(buf.GetBuf(), first);
+    std::memset(buf.GetBuf(), 'x', 8);
+    for (int start : {8, 100, -1}) buf.Zero(start);
+    buf.Zero(5);
+    EXPECT_EQ(std::string(buf.GetBuf(), 8), std::string("xxxxx\0\0\0", 8));
+    // SetLength records only sizes the block holds, so Zero never writes past it.
+    buf.SetLength(4);
+    buf.SetLength(65536);
+    buf.SetLength(-3);
+    EXPECT_EQ(buf.GetLength(), 4);
+    buf.Zero(0);
+    EXPECT_EQ(std::string(buf.GetBuf(), 8), std::string("\0\0\0\0x\0\0\0", 8));
+    char* block = buf.GetBuf();
+    EXPECT_EQ(buf.Release(), block);  // the caller's now, not the destructor's
+    EXPECT_EQ(buf.GetLength(), 0);
+    for (int size : {0, -1}) {
+        buf.AllocateBuf(4);
+        buf.AllocateBuf(size);
+        EXPECT_EQ(buf.GetBuf(), nullptr);
+        EXPECT_EQ(buf.GetLength(), 0);
+    }
+    buf.DeleteBuf();  // on an empty buffer: nothing
+    EXPECT_EQ(allocations.Sizes(), std::vector<std::size_t>({8, 4, 4}));
+    EXPECT_EQ(allocations.Deletions(), 3);
+    delete[] block;
 }

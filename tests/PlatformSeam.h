@@ -3,12 +3,16 @@
 
 #include <dlfcn.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
-// Stand-ins for C library functions, defined in the test executable
-// (PlatformSeam.cpp): the library's calls, and the tests' own, land there, are
-// recorded, and pass through to the real functions unless a case arms a
-// failure. Functions go by their C names; a null name stands for any of them.
+// Stand-ins defined in the test executable (PlatformSeam.cpp), for C library
+// functions and for the array forms of operator new and delete: the library's
+// calls, and the tests' own, land there, are recorded, and pass through to
+// the real ones unless a case arms a failure.
+
+// C functions go by their names; a null name stands for any of them.
 namespace PlatformSeam {
 
 // The error that makes a write succeed in part: pwrite writes half its bytes,
@@ -26,6 +30,23 @@ void Fail(const char* function, int nth, int error);
 bool Failed();
 
 }  // namespace PlatformSeam
+
+// Records what goes through the array forms of operator new and delete in the
+// test executable (the library's blocks included) from its construction to
+// its destruction, and can make the next allocations fail.
+class ArrayAllocations {
+public:
+    ArrayAllocations();
+    ~ArrayAllocations();
+    // Sizes of the allocations, in order.
+    const std::vector<std::size_t>& Sizes() const;
+    // Deletions of non-null pointers.
+    int Deletions() const;
+    // The next `count` allocations fail: the nothrow form yields null, the
+    // throwing form throws std::bad_alloc, or with `yieldNull` yields null too,
+    // as an allocator that reports exhaustion that way does.
+    void FailNext(int count, bool yieldNull = false);
+};
 
 // In a stand-in: `real`, the C library's function of the stand-in's name.
 #define TANDEL_REAL(name) \

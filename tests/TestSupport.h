@@ -3,16 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "CException.h"
 #include "CString.h"
+#include "PlatformSeam.h"
+
+// Helpers shared by the tests.
 
 // A fresh directory under /tmp, removed with everything in it at the end of the scope.
 struct TempDir {
@@ -54,22 +59,5 @@ inline long OpenDescriptors() {
 inline bool OnPath(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null").c_str()) == 0;
 }
-
-// Records what goes through the array forms of operator new and delete in the
-// test executable (the library's blocks included) from its construction to
-// its destruction, and can make the next allocations fail.
-class ArrayAllocations {
-public:
-    ArrayAllocations();
-    ~ArrayAllocations();
-    // Sizes of the allocations, in order.
-    const std::vector<std::size_t>& Sizes() const;
-    // Deletions of non-null pointers.
-    int Deletions() const;
-    // The next `count` allocations fail: the nothrow form yields null, the
-    // throwing form throws std::bad_alloc, or with `yieldNull` yields null too,
-    // as an allocator that reports exhaustion that way does.
-    void FailNext(int count, bool yieldNull = false);
-};
 
 #endif  // TANDEL_TESTS_TESTSUPPORT_H
