@@ -1,7 +1,6 @@
-// Profiles are compared as whole files, byte for byte. The profile fuzzer
-// checks lookups and writes against a model of the format; these tests pin
-// the format by name and what the fuzzer cannot reach: long names, failing
-// platform calls, other processes and threads, memory.
+// The profile fuzzer checks lookups and writes against a model of the format.
+// These tests, comparing whole files byte for byte, take what it cannot reach:
+// the longest lines, failing platform calls, other processes, memory.
 #include "CProfile.h"
 
 #include <fcntl.h>
@@ -12,10 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <random>
-#include <thread>
 
 #include "TestSupport.h"
 
@@ -69,81 +66,23 @@ int Wait(pid_t child) {
 
 }  // namespace
 
-TEST_F(CProfileTest, LookupsTakeTheFormatExactlyAsWritten) {
-    Write(
-        "orphan=above every header\n[main]\nkey=value\nspaced = kept\nCase=upper\neq=a=b=c\n"
-        "crlf=dos\r\n=no key\n[ main ]\nk=spaced header\n[main]\nsecond=only in the first\n"
-        "[s]\nb=[x]\nc=under x\n[t]\nlong=" +
-        std::string(300, 'v') + "[n]\nsigned=  -17x\nhuge=99999999999\ntiny=-99999999999\n" +
-        "[open\nlast=no line feed");
-    CProfile profile(path_.c_str());
-    const std::string first255 = std::string(250, 'v');
-    const struct {
-        const char *section, *key, *value;  // a null value: not found
-    } kCases[] = {
-        {"main", "key", "value"},
-        {"main", "spaced ", " kept"},
-        {"main", "spaced", nullptr},
-        {"main", "case", nullptr},
-        {"MAIN", "key", nullptr},
-        {"main", "eq", "a=b=c"},
-        {"main", "eq=a", nullptr},
-        {"main", "crlf", "dos\r"},
-        {"main", "", "no key"},
-        {" main ", "k", "spaced header"},
-        {"main", "second", nullptr},
-        {"", "orphan", nullptr},
-        {"s", "c", nullptr},
-        {"x", "c", "under x"},
-        {"", "last", "no line feed"},
-        // A line longer than 255 bytes is read in pieces: the value ends with
-        // the first, and the next one, holding "[n]", is a header line.
-        {"t", "long", first255.c_str()},
-    };
-    for (const auto& c : kCases) {
-        EXPECT_EQ(profile.FindEntry(c.section, c.key), c.value != nullptr) << c.key;
-        EXPECT_EQ(Get(profile, c.section, c.key), c.value != nullptr ? c.value : "") << c.key;
-    }
-    // Numbers are decimal, clamped to 32 bits; 0 when missing.
-    const std::pair<const char*, int> kNumbers[] = {
-        {"signed", -17}, {"huge", INT_MAX}, {"tiny", INT_MIN}, {"missing", 0}};
-    for (const auto& [key, expected] : kNumbers) {
-        int value = 12345;
-        profile.GetProfile("n", key, &value);
-        EXPECT_EQ(value, expected) << key;
-    }
-}
-
-TEST_F(CProfileTest, WritesReplaceInPlaceOrAddToTheSectionOrTheFile) {
-    const std::string long300 = "[s]\nk=" + std::string(300, 'v');
+// Lengths at the format's limits, which the fuzzer's short names never reach.
+TEST_F(CProfileTest, WritesUpToTheLongestLineAndRefuseWhatTheFormatCannotHold) {
+    const std::string x251(251, 'x'), n252(252, 'n'), long300 = "[s]\nk=" + std::string(300, 'v');
     const struct {
         std::string before, section, key, value, after;
     } kCases[] = {
-        {"", "s", "k", "v", "[s]\nk=v\n"},
-        {"[s]\nk=old\nnext=1\n", "s", "k", "a longer one", "[s]\nk=a longer one\nnext=1\n"},
-        {"[s]\nk=old\n\n\n[t]\n", "s", "new", "n", "[s]\nk=old\n\n\nnew=n\n[t]\n"},
-        {"[s]\na=1\n[t]\n[s]\nonly=2\n", "s", "only", "3", "[s]\na=1\nonly=3\n[t]\n[s]\nonly=2\n"},
-        // A line without a line feed gets one before text added after it.
-        {"[s]\nk=v", "s", "k", "v", "[s]\nk=v\n"},
-        {"[s]\na=1", "t", "k", "v", "[s]\na=1\n[t]\nk=v\n"},
+        {"[s]\n", "s", "kk", x251, "[s]\nkk=" + x251 + "\n"},  // an entry line of 255 bytes
+        {"", n252, "k", "v", "[" + n252 + "]\nk=v\n"},         // a header line of 255 bytes
+        {"[s]\n", "s", "kk", x251 + "x", "[s]\n"},
+        {"[s]\n", n252 + "n", "k", "v", "[s]\n"},
         // A long line is replaced whole, but a later piece of it that is a
-        // header line stays, with its section; NUL bytes elsewhere survive.
+        // header line stays, with its section.
         {long300 + "\nnext=1\n", "s", "k", "short", "[s]\nk=short\nnext=1\n"},
         {long300 + "[u]\n", "s", "k", "short", "[s]\nk=short\n" + std::string(47, 'v') + "[u]\n"},
-        {std::string("[s]\nk=1\nbin=a\0b\n", 16), "s", "k", "22",
-         std::string("[s]\nk=22\nbin=a\0b\n", 17)},
-        // The longest entry line, 255 bytes, and the longest header line.
-        {"[s]\n", "s", "kk", std::string(251, 'x'), "[s]\nkk=" + std::string(251, 'x') + "\n"},
-        {"", std::string(252, 'n'), "k", "v", "[" + std::string(252, 'n') + "]\nk=v\n"},
     };
     for (const auto& c : kCases)
-        EXPECT_EQ(AfterWrite(c.before, c.section, c.key, c.value), c.after) << c.before;
-    // What the format cannot hold would make entries unreachable or forge
-    // sections; the fuzzer meets the other characters that are refused.
-    const std::pair<std::string, std::string> kRefused[] = {
-        {"s", std::string(252, 'x')}, {std::string(253, 's'), "v"}, {"s", "[x]"}, {"s]", "v"}};
-    for (const auto& [section, value] : kRefused)
-        EXPECT_EQ(AfterWrite("[s]\n", section, "kk", value), "[s]\n") << section << value;
+        EXPECT_EQ(AfterWrite(c.before, c.section, c.key, c.value), c.after) << c.value.size();
 
     // The file is rewritten where it is, never replaced by a new one, and a
     // value it already has is not written again.
@@ -152,12 +91,11 @@ TEST_F(CProfileTest, WritesReplaceInPlaceOrAddToTheSectionOrTheFile) {
     struct stat before, after;
     stat(path_.c_str(), &before);
     CProfile profile(path_.c_str());
-    profile.WriteProfile("n", "negative", -42);
     profile.WriteProfile("n", "min", INT_MIN);
-    EXPECT_EQ(Read(), "[n]\nnegative=-42\nmin=-2147483648\n");
     PlatformSeam::Reset();
-    profile.WriteProfile("n", "negative", -42);
+    profile.WriteProfile("n", "min", "-2147483648");
     EXPECT_EQ(PlatformSeam::Trace().find("pwrite"), std::string::npos);
+    EXPECT_EQ(Read(), "[n]\nmin=-2147483648\n");
     stat(path_.c_str(), &after);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode & 0777, 0640u);
@@ -277,31 +215,6 @@ TEST_F(CProfileTest, AWriteFailingAtAnyCallLeavesTheOldOrTheNewFile) {
     EXPECT_EQ(Read(), content);
 }
 
-// A lookup waits while a writer holds the file, and a write while a reader does.
-TEST_F(CProfileTest, LookupsAndWritesWaitForEachOthersLocks) {
-    Write("[s]\nk=v\n");
-    for (const int held : {LOCK_EX, LOCK_SH}) {
-        const int fd = open(path_.c_str(), O_RDONLY);
-        ASSERT_EQ(flock(fd, held), 0);
-        CProfile profile(path_.c_str());
-        PlatformSeam::Reset();
-        std::atomic<bool> done(false);
-        std::thread other([&] {
-            if (held == LOCK_EX)
-                Get(profile, "s", "k");
-            else
-                profile.WriteProfile("s", "k", "w");
-            done = true;
-        });
-        while (PlatformSeam::Trace().find("flock") == std::string::npos && !done) {
-        }
-        EXPECT_FALSE(done) << held;
-        close(fd);
-        other.join();
-    }
-    EXPECT_EQ(Read(), "[s]\nk=w\n");
-}
-
 // A daemon's object, kept open, after another process has written.
 TEST_F(CProfileTest, ALongLivedObjectReadsAndKeepsAnotherProcesssWrite) {
     Write("[a]\nk=old\nz=first\n");
@@ -405,6 +318,6 @@ TEST_F(CProfileTest, LookupsAllocateNothingPerLine) {
     EXPECT_TRUE(profile.FindEntry("s", "key999"));
     profile.GetProfile("s", "key999", &number);
     profile.GetProfile("s", "key999", value);  // one block, for the value
-    EXPECT_EQ(allocations.Sizes().size(), 1u);
+    EXPECT_EQ(allocations.sizes.size(), 1u);
     EXPECT_EQ(Text(value), "value");
 }

@@ -1,6 +1,6 @@
-// CString by name where its fuzzer, which checks every operation against a
-// std::string model on short texts, does not reach: null texts, the largest
-// contents, formatting, streams and locales.
+// CString where its fuzzer, which checks every operation against a std::string
+// model on short texts, does not reach: null texts, the largest contents,
+// formats, locales and blocks.
 
 #include <cfloat>
 #include <climits>
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-#include <sstream>
 
 #include "TestSupport.h"
 
@@ -135,47 +134,6 @@ TEST(CStringTest, FormatEndsAtANulArgumentAndCutsAtTheLargestBlock) {
     EXPECT_EQ(std::string(s.GetBuffer()).find('h'), std::string::npos);
 }
 
-// Whatever the form, the text is what snprintf makes of untouched copies.
-TEST(CStringTest, FormatMayReadItsOwnCharacters) {
-    char expected[256];
-    for (int length : {3, 40}) {  // within the kept block, and beyond it
-        const std::string old = "o" + std::string(length - 1, 'p');
-        // Positional directives, and a conversion the estimate does not know.
-        for (const char* format : {"[%s|%.2s|%s]", "%2$s/%1$s/%2$s", "%Q%s-%s"}) {
-            std::snprintf(expected, sizeof expected, format, old.c_str(), old.c_str() + 1,
-                          old.c_str());
-            CString s(old.c_str());
-            s.Format(format, s.GetBuffer(), s.GetBuffer() + 1, static_cast<const char*>(s));
-            EXPECT_EQ(Text(s), expected) << format;
-        }
-    }
-    // The format itself in the block: 13 "%d" reserve more than its 64 bytes;
-    // the short one would be overwritten by its own text.
-    for (const char* format : {"%d%d%d%d%d%d%d%d%d%d%d%d%d", "%d-%d"}) {
-        std::snprintf(expected, sizeof expected, format, 1234567, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
-                      12, 13);
-        CString s(format);
-        s.Format(s.GetBuffer(), 1234567, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
-        EXPECT_EQ(Text(s), expected) << format;
-    }
-}
-
-TEST(CStringTest, StreamsWriteTheTextAndReadOneWord) {
-    CString withNul("abXc");
-    withNul.GetBuffer()[2] = '\0';
-    std::ostringstream out;
-    out << withNul << '|' << CString("d");
-    EXPECT_EQ(out.str(), "ab|d");
-    std::istringstream in("  foo bar");
-    CString word("old");
-    in >> word;
-    EXPECT_EQ(Text(word), "foo");
-    EXPECT_EQ(in.rdbuf()->str().substr(in.tellg()), " bar");
-    in >> word >> word;
-    EXPECT_EQ(Text(word), "");
-    EXPECT_TRUE(in.fail());
-}
-
 // Case follows the current locale: Latin-1 gives case to bytes above 0x7f,
 // which the C locale leaves alone. The locale is the system's, or else one
 // that localedef compiles for the test.
@@ -213,7 +171,7 @@ TEST(CStringAllocTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize
             ArrayAllocations allocations;
             CString fromText(text.c_str());
             CString copy(fromText);
-            EXPECT_EQ(allocations.Sizes(), Sizes({block, block})) << length;
+            EXPECT_EQ(allocations.sizes, Sizes({block, block})) << length;
         }
         const CString source(text.c_str());
         for (int form = 0; form < 3; ++form) {
@@ -222,30 +180,18 @@ TEST(CStringAllocTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize
             if (form == 0) target = text.c_str();
             if (form == 1) target = source;
             if (form == 2) target = itself;  // a block already large enough is not reused
-            EXPECT_EQ(allocations.Sizes(), Sizes{block}) << length << " form " << form;
-            EXPECT_EQ(allocations.Deletions(), 1);
+            EXPECT_EQ(allocations.sizes, Sizes{block}) << length << " form " << form;
+            EXPECT_EQ(allocations.deletions, 1);
             EXPECT_EQ(Text(target), text);
         }
     }
 }
 
-TEST(CStringAllocTest, AppendsStayInTheBlockUntilTheyReachItsSize) {
-    CString s(std::string(31, 'a').c_str());  // 64-byte block
-    const CString more(std::string(30, 'c').c_str());
-    ArrayAllocations allocations;
-    s += "b";
-    s += more;                // 62 characters, below 64
-    s += s.GetBuffer() + 62;  // its own empty tail
-    EXPECT_EQ(allocations.Sizes(), Sizes{});
-    s += std::string(34, 'd').c_str();  // 96 is not below 96
-    EXPECT_EQ(allocations.Sizes(), Sizes{160});
-    EXPECT_EQ(allocations.Deletions(), 1);
-    EXPECT_EQ(Text(s),
-              std::string(32, 'a').replace(31, 1, "b") + more.GetBuffer() + std::string(34, 'd'));
-}
-
-TEST(CStringAllocTest, EmptyAndTheInPlaceOperationsKeepTheBlock) {
+// Appends and the in-place operations stay in the block until the length
+// reaches its size.
+TEST(CStringAllocTest, TheBlockIsKeptUntilTheLengthReachesItsSize) {
     CString s(std::string(100, 'x').c_str());  // 160-byte block
+    const CString y("y");
     ArrayAllocations allocations;
     s.TrimLeft('x');
     s += "  Some Text\n\n";
@@ -256,10 +202,14 @@ TEST(CStringAllocTest, EmptyAndTheInPlaceOperationsKeepTheBlock) {
     EXPECT_TRUE(s.EqualByNoCase(" so"));
     EXPECT_EQ(s.FindIndex("SO"), 1);
     s.Empty();
-    for (int i = 0; i < 159; ++i) s += "y";
-    EXPECT_EQ(allocations.Sizes(), Sizes{});
+    for (int i = 0; i < 158; ++i) s += "y";
+    s += s.GetBuffer() + 158;  // its own empty tail
+    s += y;
+    EXPECT_EQ(allocations.sizes, Sizes{});
     s += "z";  // the 160th character reaches the block size
-    EXPECT_EQ(allocations.Sizes(), Sizes{224});
+    EXPECT_EQ(allocations.sizes, Sizes{224});
+    EXPECT_EQ(allocations.deletions, 1);
+    EXPECT_EQ(Text(s), std::string(159, 'y') + "z");
 }
 
 // The block follows the estimate while the text fits it; a text beyond it
@@ -272,7 +222,7 @@ TEST(CStringAllocTest, FormatTakesTheBlockTheEstimateOrTheTextNeeds) {
     s.Format("%s", std::string(31, 'x').c_str());     // its length plus 1: 32 is not below 32
     s.Format("%300d", 1);                             // 13 reserved, 300 written
     s.Format("%s", std::string(70000, 'c').c_str());  // cut to the largest block
-    EXPECT_EQ(allocations.Sizes(), Sizes({96, 96, 352, 65536}));
+    EXPECT_EQ(allocations.sizes, Sizes({96, 96, 352, 65536}));
     EXPECT_EQ(s.GetLength(), 65535);
 }
 

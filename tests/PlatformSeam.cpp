@@ -14,14 +14,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <new>
 
 namespace {
 
-// Made on first use: stdio may be called before static objects are built.
 struct State {
-    std::mutex mutex;  // a test may watch calls that another thread makes
     std::string trace;
     std::string failing;  // the function armed to fail; empty: any
     int countdown = 0;    // calls until the armed failure; 0: none armed
@@ -29,6 +26,7 @@ struct State {
     bool failed = false;
 };
 
+// Made on first use: a stand-in may be called before static objects are built.
 State& The() {
     static State* state = new State;
     return *state;
@@ -37,9 +35,8 @@ State& The() {
 // Records a call of `function`, given `detail`; true when it is the one to fail.
 bool Trips(const char* function, const std::string& detail = "") {
     State& the = The();
-    const std::lock_guard<std::mutex> lock(the.mutex);
-    the.trace += the.trace.empty() ? "" : " ";
-    the.trace += function + (detail.empty() ? "" : "(" + detail + ")");
+    the.trace += (the.trace.empty() ? "" : " ") + std::string(function);
+    the.trace += detail.empty() ? "" : "(" + detail + ")";
     if (the.countdown == 0 || (!the.failing.empty() && the.failing != function) ||
         --the.countdown > 0)
         return false;
@@ -48,50 +45,12 @@ bool Trips(const char* function, const std::string& detail = "") {
     return true;
 }
 
-bool Short() {
-    return The().error == PlatformSeam::kShort;
-}
-
 std::string Address(const sockaddr* to) {
     char address[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(to)->sin_addr, address,
               sizeof address);
     return address;
 }
-
-}  // namespace
-
-namespace PlatformSeam {
-
-void Reset() {
-    State& the = The();
-    const std::lock_guard<std::mutex> lock(the.mutex);
-    the.trace.clear();
-    the.countdown = 0;
-    the.failed = false;
-}
-
-std::string Trace() {
-    const std::lock_guard<std::mutex> lock(The().mutex);
-    return The().trace;
-}
-
-void Fail(const char* function, int nth, int error) {
-    State& the = The();
-    const std::lock_guard<std::mutex> lock(the.mutex);
-    the.failing = function != nullptr ? function : "";
-    the.countdown = nth;
-    the.error = error;
-    the.failed = false;
-}
-
-bool Failed() {
-    return The().failed;
-}
-
-}  // namespace PlatformSeam
-
-namespace {
 
 // Every test starts with the stand-ins passing through.
 class ResetForEachTest : public testing::EmptyTestEventListener {
@@ -102,6 +61,25 @@ class ResetForEachTest : public testing::EmptyTestEventListener {
     (testing::UnitTest::GetInstance()->listeners().Append(new ResetForEachTest), true);
 
 }  // namespace
+
+void PlatformSeam::Reset() {
+    The() = State();
+}
+
+std::string PlatformSeam::Trace() {
+    return The().trace;
+}
+
+void PlatformSeam::Fail(const char* function, int nth, int error) {
+    The().failing = function != nullptr ? function : "";
+    The().countdown = nth;
+    The().error = error;
+    The().failed = false;
+}
+
+bool PlatformSeam::Failed() {
+    return The().failed;
+}
 
 // A stand-in that fails by returning `failed`; the last argument, when given,
 // is the exception specification of the C library's declaration.
@@ -160,24 +138,22 @@ extern "C" int open(const char* path, int flags, ...) {
     return Trips("open", path) ? -1 : real(path, flags, mode);
 }
 
+// Writes that fail part way write half the bytes, or the first buffer.
 extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
     TANDEL_REAL(pwrite);
     if (!Trips("pwrite")) return real(fd, data, size, at);
-    return Short() ? real(fd, data, size / 2, at) : -1;
+    return The().error == PlatformSeam::kShort ? real(fd, data, size / 2, at) : -1;
 }
 
 extern "C" ssize_t pwritev(int fd, const iovec* parts, int count, off_t at) {
     TANDEL_REAL(pwritev);
     if (!Trips("pwritev")) return real(fd, parts, count, at);
-    return Short() ? real(fd, parts, 1, at) : -1;
+    return The().error == PlatformSeam::kShort ? real(fd, parts, 1, at) : -1;
 }
 
 namespace {
 
-// Recording must not allocate through new[]: the vector's storage comes from
-// the single-object operator new, which is not replaced.
-std::vector<std::size_t>* g_sizes = nullptr;  // recording while not null
-int g_deletions = 0;
+ArrayAllocations* g_recording = nullptr;
 int g_failures = 0;
 bool g_yieldNull = false;
 
@@ -186,36 +162,27 @@ void* Allocate(std::size_t size) {
         --g_failures;
         return nullptr;
     }
-    if (g_sizes != nullptr) g_sizes->push_back(size);
+    if (g_recording != nullptr) g_recording->sizes.push_back(size);
     return std::malloc(size == 0 ? 1 : size);
 }
 
 void Free(void* block) {
-    if (block != nullptr && g_sizes != nullptr) ++g_deletions;
+    if (block != nullptr && g_recording != nullptr) ++g_recording->deletions;
     std::free(block);
 }
 
 }  // namespace
 
+// The vector's storage comes from the single-object operator new, which is
+// not replaced.
 ArrayAllocations::ArrayAllocations() {
-    static std::vector<std::size_t> sizes;
-    sizes.clear();
     sizes.reserve(64);
-    g_sizes = &sizes;
-    g_deletions = 0;
+    g_recording = this;
 }
 
 ArrayAllocations::~ArrayAllocations() {
-    g_sizes = nullptr;
+    g_recording = nullptr;
     g_failures = 0;
-}
-
-const std::vector<std::size_t>& ArrayAllocations::Sizes() const {
-    return *g_sizes;
-}
-
-int ArrayAllocations::Deletions() const {
-    return g_deletions;
 }
 
 void ArrayAllocations::FailNext(int count, bool yieldNull) {

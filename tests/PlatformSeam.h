@@ -34,18 +34,16 @@ bool Failed();
 // Records what goes through the array forms of operator new and delete in the
 // test executable (the library's blocks included) from its construction to
 // its destruction, and can make the next allocations fail.
-class ArrayAllocations {
-public:
+struct ArrayAllocations {
     ArrayAllocations();
     ~ArrayAllocations();
-    // Sizes of the allocations, in order.
-    const std::vector<std::size_t>& Sizes() const;
-    // Deletions of non-null pointers.
-    int Deletions() const;
     // The next `count` allocations fail: the nothrow form yields null, the
     // throwing form throws std::bad_alloc, or with `yieldNull` yields null too,
     // as an allocator that reports exhaustion that way does.
     void FailNext(int count, bool yieldNull = false);
+
+    std::vector<std::size_t> sizes;  // of the allocations, in order
+    int deletions = 0;               // of blocks, not of null
 };
 
 // In a stand-in: `real`, the C library's function of the stand-in's name.
