@@ -2,13 +2,6 @@
 #include "CArchive.h"
 #include "CFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstdio>
-#include <type_traits>
-
 #include "TestSupport.h"
 
 // A copy would close the one stream twice.
@@ -250,16 +243,15 @@ TEST(CArchiveTest, ExtractionTakesStringsUpTo8192BytesAndFloatsBitForBit) {
     EXPECT_EQ(std::memcmp(&f, nans, 4) | std::memcmp(&d, nans + 4, 8), 0);
 }
 
+// A closed archive, or one without an open file, writes nothing and reads zeros.
 TEST(CArchiveTest, ClosedOrWithoutAnOpenFileAnArchiveWritesNothingAndReadsZeros) {
     TempDir dir;
     CFile file, unopened;
     ASSERT_EQ(file.Open(dir.File("archive").c_str(), 2), 1);
     CArchive closed(&file, 0), overUnopened(&unopened, 0), withoutFile(nullptr, 0);
-    EXPECT_EQ(closed.IsValid(), 1);
     closed << 1234;
     EXPECT_EQ(file.GetLength(), 0);  // still in the stream's buffer
-    closed.Close();
-    EXPECT_EQ(file.GetLength(), 4);
+    closed.Close();                  // flushes it, and leaves the file open
     file.Seek(0, 0);
     for (CArchive* a : {&closed, &overUnopened, &withoutFile}) {
         *a << 5 << CString("lost");
@@ -271,10 +263,6 @@ TEST(CArchiveTest, ClosedOrWithoutAnOpenFileAnArchiveWritesNothingAndReadsZeros)
         *a >> number >> real >> text;
         EXPECT_EQ(number + real + text.GetLength() + a->ReadCount() + a->IsValid(), 0);
     }
-    {
-        CArchive destroyed(&file, 0);
-        file.Seek(0, 4);
-        destroyed << 'q';
-    }                                // the destructor flushes, and the file stays open
-    EXPECT_EQ(file.GetLength(), 5);  // nothing came from the detached archives
+    EXPECT_EQ(file.GetLength(), 4);
+    EXPECT_EQ(file.Write("q", 1), 1);
 }

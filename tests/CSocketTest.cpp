@@ -7,10 +7,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <optional>
-#include <type_traits>
 
 #include "TestSupport.h"
 
@@ -33,14 +31,6 @@ int LimitWaits(int fd) {
     const timeval limit{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return fd;
-}
-
-// A listener on a kernel-chosen port; returns the port.
-int Listen(CSocket& listener) {
-    const int fd = LimitWaits(listener.Socket());
-    EXPECT_EQ(listener.Bind(0), 0);
-    listener.Listen(4);
-    return LocalPort(fd);
 }
 
 // The host-name lookups answer from here while g_scripted is set.
@@ -187,13 +177,15 @@ TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
 // on when a peer leaves.
 TEST(CSocketTest, AServerLoopReusesItsClientAndOutlivesAPeerThatLeft) {
     CSocket listener, client;
-    const int port = Listen(listener);
+    const int fd = LimitWaits(listener.Socket());
+    ASSERT_EQ(listener.Bind(0), 0);
+    listener.Listen(4);
     long open = 0;
     pollfd reset{-1, 0, 0};
     for (int i = 0; i < 3; ++i) {
         CSocket peer;
         LimitWaits(peer.Socket());
-        ASSERT_EQ(peer.Connect("127.0.0.1", port), 1);
+        ASSERT_EQ(peer.Connect("127.0.0.1", LocalPort(fd)), 1);
         reset.fd = listener.Accept(client);
         char c = 0;
         EXPECT_EQ(client.Send("x", 1), 1);

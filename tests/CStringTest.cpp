@@ -3,10 +3,8 @@
 // formats, locales and blocks.
 
 #include <cfloat>
-#include <climits>
 #include <clocale>
 #include <cstdint>
-#include <cstdio>
 #include <cwchar>
 
 #include "TestSupport.h"

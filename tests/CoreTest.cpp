@@ -5,8 +5,6 @@
 #include "CStreamBuf.h"
 #include "CTree.h"
 
-#include <type_traits>
-
 #include "TestSupport.h"
 
 // The empty, non-polymorphic root adds neither a vtable nor a byte to the

@@ -1,19 +1,11 @@
 #include "PlatformSeam.h"
+#include "TestSupport.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 
 namespace {
@@ -127,15 +119,6 @@ extern "C" ssize_t sendto(int fd, const void* data, size_t size, int flags, cons
 extern "C" FILE* fopen(const char* path, const char* mode) {
     TANDEL_REAL(fopen);
     return Trips("fopen", std::string(path) + "," + mode) ? nullptr : real(path, mode);
-}
-
-extern "C" int open(const char* path, int flags, ...) {
-    TANDEL_REAL(open);
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
-    va_end(arguments);
-    return Trips("open", path) ? -1 : real(path, flags, mode);
 }
 
 // Writes that fail part way write half the bytes, or the first buffer.

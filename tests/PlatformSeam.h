@@ -7,43 +7,39 @@
 #include <string>
 #include <vector>
 
-// Stand-ins defined in the test executable (PlatformSeam.cpp), for C library
+// Stand-ins defined in the test executable (PlatformSeam.cpp) for C library
 // functions and for the array forms of operator new and delete: the library's
 // calls, and the tests' own, land there, are recorded, and pass through to
 // the real ones unless a case arms a failure.
-
-// C functions go by their names; a null name stands for any of them.
 namespace PlatformSeam {
 
-// The error that makes a write succeed in part: pwrite writes half its bytes,
-// pwritev its first buffer, as on a full disk. Other functions fail with EIO.
+// The error that makes a write succeed in part, as on a full disk: pwrite
+// writes half its bytes, pwritev its first buffer. Other functions fail with EIO.
 const int kShort = 0;
 
-// Forgets the calls so far and disarms the failure.
+// Forgets the calls so far and disarms the failure; done before every test.
 void Reset();
-// The calls since the last Reset, in order, separated by spaces; some show
-// what they were given, as in "connect(127.0.0.1)" or "fopen(/etc/x,r+)".
+// The C functions called since the last Reset, in order, separated by spaces;
+// some show what they were given, as in "connect(127.0.0.1)".
 std::string Trace();
-// The `nth` call from now of `function` fails with `error` in errno, once.
+// The `nth` call from now of `function` (null: of any) fails with `error`, once.
 void Fail(const char* function, int nth, int error);
 // Whether the armed failure has happened.
 bool Failed();
 
 }  // namespace PlatformSeam
 
-// Records what goes through the array forms of operator new and delete in the
-// test executable (the library's blocks included) from its construction to
-// its destruction, and can make the next allocations fail.
+// Records the array allocations and deletions of non-null blocks from its
+// construction to its destruction, and can make the next allocations fail.
 struct ArrayAllocations {
     ArrayAllocations();
     ~ArrayAllocations();
-    // The next `count` allocations fail: the nothrow form yields null, the
-    // throwing form throws std::bad_alloc, or with `yieldNull` yields null too,
-    // as an allocator that reports exhaustion that way does.
+    // The nothrow form yields null; the throwing form throws std::bad_alloc,
+    // or with `yieldNull` yields null too, as some allocators do.
     void FailNext(int count, bool yieldNull = false);
 
-    std::vector<std::size_t> sizes;  // of the allocations, in order
-    int deletions = 0;               // of blocks, not of null
+    std::vector<std::size_t> sizes;
+    int deletions = 0;
 };
 
 // In a stand-in: `real`, the C library's function of the stand-in's name.

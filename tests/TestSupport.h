@@ -1,9 +1,14 @@
 #ifndef TANDEL_TESTS_TESTSUPPORT_H
 #define TANDEL_TESTS_TESTSUPPORT_H
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,13 +16,12 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "CException.h"
 #include "CString.h"
 #include "PlatformSeam.h"
-
-// Helpers shared by the tests.
 
 // A fresh directory under /tmp, removed with everything in it at the end of the scope.
 struct TempDir {
@@ -55,7 +59,6 @@ inline long OpenDescriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
-// Whether `program` is found on the PATH.
 inline bool OnPath(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null").c_str()) == 0;
 }
