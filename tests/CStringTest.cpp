@@ -116,20 +116,17 @@ TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     ExpectSameAsSnprintf("%y|%d", 4);
 }
 
-TEST(CStringTest, FormatEndsAtANulArgumentAndCutsAtTheLargestBlock) {
+// A NUL argument ends the text, and nothing of the longer old one stays
+// behind it. A '%' ending the format makes vsnprintf fail: what it wrote
+// before may stay, but the string is terminated within its length.
+TEST(CStringTest, FormatEndsAtANulArgumentOrWhereTheFormatFails) {
     CString s(std::string(100, 'o').c_str());
     s.Format("a%cb", 0);
     EXPECT_EQ(Text(s), "a");
     for (int i = 1; i < 160; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;
-    const std::string huge(100000, 'h');
-    s.Format("<%s>", huge.c_str());
-    EXPECT_EQ(Text(s), "<" + huge.substr(0, 65534));
-    // A '%' ending the format makes vsnprintf fail: what it wrote before may
-    // stay, but the string is terminated within its length.
     const char* rejected = "trailing %d %";
     s.Format(rejected, 1);
     EXPECT_EQ(static_cast<std::size_t>(s.GetLength()), std::strlen(s.GetBuffer()));
-    EXPECT_EQ(std::string(s.GetBuffer()).find('h'), std::string::npos);
 }
 
 // Case follows the current locale: Latin-1 gives case to bytes above 0x7f,
