@@ -4,27 +4,19 @@
 //
 // Input: the file's content up to the first 0x01 byte, then the calls.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "CProfile.h"
 #include "CString.h"
+#include "FuzzSupport.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "CProfile differs from the model: %s\n", what);
-        std::abort();
-    }
-}
 
 // The file as the format reads it: pieces of at most 255 bytes, each ending
 // after a line feed, after 255 bytes or at the end of the file.
@@ -71,7 +63,9 @@ Search Find(const std::string& file, const std::string& section, const std::stri
                 return search;
             }
             const std::size_t close = text.find(']', open + 1);
-            inSection = (close == std::string::npos ? "" : text.substr(open + 1, close - open - 1)) == section;
+            inSection =
+                (close == std::string::npos ? "" : text.substr(open + 1, close - open - 1)) ==
+                section;
             search.sectionFound = inSection;
         } else if (inSection) {
             const std::size_t equals = text.find('=');
@@ -107,7 +101,8 @@ void ModelWrite(std::string& file, const std::string& section, const std::string
         std::size_t end = search.position;
         for (const Piece& piece : Pieces(file)) {
             if (piece.start < search.position) continue;
-            if (piece.start > search.position && Text(file, piece).find('[') != std::string::npos) break;
+            if (piece.start > search.position && Text(file, piece).find('[') != std::string::npos)
+                break;
             end = piece.start + piece.size;
             if (file[end - 1] == '\n') break;
         }
@@ -121,21 +116,6 @@ void ModelWrite(std::string& file, const std::string& section, const std::string
         text += "[" + section + "]\n";
     }
     file.insert(search.position, text + entry);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// On tmpfs where there is one: every run rewrites the file, several times
-// slower on a disk-backed file system.
-const std::string& ProfilePath() {
-    static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                                    "/tandel-profile-fuzz-" + std::to_string(getpid()) + ".rc";
-    return path;
 }
 
 // Names mostly from a small set, so that writes meet what lookups ask for.
@@ -154,25 +134,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (model.size() > 4096) return 0;
     FuzzedDataProvider input(split != nullptr ? data + (split - bytes) + 1 : data + size,
                              split != nullptr ? size - (split - bytes) - 1 : 0);
-    std::ofstream(ProfilePath(), std::ios::binary | std::ios::trunc) << model;
+    std::FILE* file = std::fopen(ScratchFile().c_str(), "wb");
+    std::fwrite(model.data(), 1, model.size(), file);
+    std::fclose(file);
 
-    CProfile profile(ProfilePath().c_str());
+    CProfile profile(ScratchFile().c_str());
     for (int calls = 0; calls < 16 && input.remaining_bytes() > 0; ++calls) {
         const std::string section = Name(input);
         const std::string key = Name(input);
-        switch (input.ConsumeIntegralInRange(0, 3)) {
+        switch (input.ConsumeIntegralInRange(0, 4)) {
             case 0: {
                 CString value("stale");
                 profile.GetProfile(section.c_str(), key.c_str(), value);
-                Check(std::string(value.GetBuffer(), value.GetLength()) == ValueOf(Find(model, section, key)),
+                Check(std::string(value.GetBuffer(), value.GetLength()) ==
+                          ValueOf(Find(model, section, key)),
                       "GetProfile(string)");
                 break;
             }
             case 1: {
                 int value = 99;
                 profile.GetProfile(section.c_str(), key.c_str(), &value);
-                const long expected = std::strtol(ValueOf(Find(model, section, key)).c_str(), nullptr, 10);
-                Check(value == (expected > INT_MAX ? INT_MAX : expected < INT_MIN ? INT_MIN : expected),
+                const long expected =
+                    std::strtol(ValueOf(Find(model, section, key)).c_str(), nullptr, 10);
+                Check(value == (expected > INT_MAX   ? INT_MAX
+                                : expected < INT_MIN ? INT_MIN
+                                                     : expected),
                       "GetProfile(int)");
                 break;
             }
@@ -188,10 +174,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 ModelWrite(model, section, key, std::to_string(value));
                 break;
             }
+            case 4: {
+                // Any text where the search leaves the stream, over up to
+                // `replaced` bytes.
+                const std::string text = input.ConsumeRandomLengthString(40).c_str();
+                const unsigned long replaced = input.ConsumeIntegralInRange(0, 300);
+                const Search search = Find(model, section, key);
+                Check(profile.FindEntry(section.c_str(), key.c_str()) == search.found, "FindEntry");
+                profile.InsertContent(text.c_str(), replaced);
+                model.replace(search.position, replaced, text);
+                break;
+            }
         }
-        Check(ReadFile(ProfilePath()) == model, "file content");
+        std::FILE* file = std::fopen(ScratchFile().c_str(), "rb");
+        std::string content(model.size() + 1, '\0');
+        content.resize(std::fread(&content[0], 1, content.size(), file));
+        std::fclose(file);
+        Check(content == model, "file content");
     }
     profile.CloseFile();
-    std::remove(ProfilePath().c_str());
+    std::remove(ScratchFile().c_str());
     return 0;
 }

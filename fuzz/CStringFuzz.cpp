@@ -11,17 +11,11 @@
 #include <string>
 
 #include "CString.h"
+#include "FuzzSupport.h"
 
 namespace {
 
 const std::size_t kLengthCap = 8192;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "CString differs from the model: %s\n", what);
-        std::abort();
-    }
-}
 
 void CheckSame(const CString& s, const std::string& model) {
     Check(s.GetLength() == static_cast<int>(model.size()), "length");
@@ -30,7 +24,9 @@ void CheckSame(const CString& s, const std::string& model) {
 }
 
 // What the string's text-wise operations see: the characters up to the first NUL.
-std::string Visible(const std::string& model) { return std::string(model.c_str()); }
+std::string Visible(const std::string& model) {
+    return std::string(model.c_str());
+}
 
 int ExpectedFindIndex(const std::string& model, const std::string& text) {
     const std::size_t at = Visible(model).find(text);
@@ -73,41 +69,67 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int n = input.ConsumeIntegralInRange<int>(-2, 80);
 
         switch (input.ConsumeIntegralInRange(0, 24)) {
-            case 0: s = CString(text.c_str()); model = text; break;
-            case 1: s = text.c_str(); model = text; break;
-            case 2: s = other; model = otherModel; break;
-            case 3: s = CString(other); model = otherModel; break;
+            case 0:
+                s = CString(text.c_str());
+                model = text;
+                break;
+            case 1:
+                s = text.c_str();
+                model = text;
+                break;
+            case 2:
+                s = other;
+                model = otherModel;
+                break;
+            case 3:
+                s = CString(other);
+                model = otherModel;
+                break;
             case 4:
                 if (model.size() + text.size() > kLengthCap) break;
-                s += text.c_str(); model += text; break;
+                s += text.c_str();
+                model += text;
+                break;
             case 5:
                 if (model.size() + otherModel.size() > kLengthCap) break;
-                s += other; model += otherModel; break;
+                s += other;
+                model += otherModel;
+                break;
             case 6:
                 if (model.size() * 2 > kLengthCap) break;
-                s += s; model += model; break;
+                s += s;
+                model += model;
+                break;
             case 7:
                 if (model.size() + text.size() > kLengthCap) break;
-                s = s + text.c_str(); model += text; break;
+                s = s + text.c_str();
+                model += text;
+                break;
             case 8:
                 if (model.size() + text.size() > kLengthCap) break;
-                s = text.c_str() + s; model = text + model; break;
+                s = text.c_str() + s;
+                model = text + model;
+                break;
             case 9: {
                 const char* found = s.Find(text.c_str());
                 const std::size_t at = Visible(model).find(text);
-                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at, "Find(text)");
-                Check(s.FindIndex(text.c_str()) == ExpectedFindIndex(model, text), "FindIndex(text)");
+                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at,
+                      "Find(text)");
+                Check(s.FindIndex(text.c_str()) == ExpectedFindIndex(model, text),
+                      "FindIndex(text)");
                 break;
             }
             case 10: {
                 const char* found = s.Find(c);
                 const std::string visible = Visible(model);
                 const std::size_t at = c == '\0' ? visible.size() : visible.find(c);
-                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at, "Find(char)");
+                Check(at == std::string::npos ? found == nullptr : found == s.GetBuffer() + at,
+                      "Find(char)");
                 const std::size_t index = model.find(c);
                 Check(s.FindIndex(c) == (index == std::string::npos ? -1 : static_cast<int>(index)),
                       "FindIndex(char)");
-                Check(s.ReverseFindIndex(c) == ExpectedReverseFindIndex(model, c), "ReverseFindIndex");
+                Check(s.ReverseFindIndex(c) == ExpectedReverseFindIndex(model, c),
+                      "ReverseFindIndex");
                 break;
             }
             case 11: {
@@ -132,14 +154,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             case 15:
                 s.MakeUpper();
-                for (char& ch : model) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+                for (char& ch : model)
+                    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
                 break;
             case 16:
                 s.MakeLower();
-                for (char& ch : model) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                for (char& ch : model)
+                    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
                 break;
-            case 17: s.Empty(); model.clear(); break;
-            case 18: s.Format("%d", n * 1000003); model = std::to_string(n * 1000003); break;
+            case 17:
+                s.Empty();
+                model.clear();
+                break;
+            case 18:
+                s.Format("%d", n * 1000003);
+                model = std::to_string(n * 1000003);
+                break;
             case 19: {
                 s.Format("<%s>%s", text.c_str(), Visible(otherModel).c_str());
                 model = "<" + text + ">" + Visible(otherModel);
@@ -152,13 +182,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 21:
                 Check((s == text.c_str()) == (Visible(model) == text), "operator==(text)");
                 Check((s != other) == (Visible(model) != Visible(otherModel)), "operator!=");
-                Check(s.EqualByNoCase(text.c_str()) == ExpectedNoCaseEqual(model, text), "EqualByNoCase");
+                Check(s.EqualByNoCase(text.c_str()) == ExpectedNoCaseEqual(model, text),
+                      "EqualByNoCase");
                 Check(s.IsEmpty() == model.empty(), "IsEmpty");
                 break;
             case 23:
                 // A NUL among the characters: text-wise operations stop there,
                 // the others go by the length.
-                if (n >= 0 && n < static_cast<int>(model.size())) s.GetBuffer()[n] = model[n] = '\0';
+                if (n >= 0 && n < static_cast<int>(model.size()))
+                    s.GetBuffer()[n] = model[n] = '\0';
                 break;
             case 24: {
                 // Arguments, the format or both taken from the string's own

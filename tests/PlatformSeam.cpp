@@ -1,138 +1,194 @@
 #include "PlatformSeam.h"
+#include "TestSupport.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
+#include <arpa/inet.h>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <string>
+#include <new>
 
 namespace {
 
-// Atomic, so that a test may watch a call that another thread makes.
-std::atomic<int> g_calls[PlatformSeam::kFunctions];
-PlatformSeam::Function g_failing = PlatformSeam::kAny;
-int g_countdown = 0;  // calls until the armed failure; 0: none armed
-int g_error = 0;
-bool g_failed = false;
-std::string g_from;
-std::string g_to;
+struct State {
+    std::string trace;
+    std::string failing;  // the function armed to fail; empty: any
+    int countdown = 0;    // calls until the armed failure; 0: none armed
+    int error = 0;
+    bool failed = false;
+};
 
-// Counts a call of `function`; true when it is the one to fail.
-bool Trips(PlatformSeam::Function function) {
-    ++g_calls[function];
-    ++g_calls[PlatformSeam::kAny];
-    if (g_countdown == 0 || (g_failing != PlatformSeam::kAny && g_failing != function) ||
-        --g_countdown > 0)
+// Made on first use: a stand-in may be called before static objects are built.
+State& The() {
+    static State* state = new State;
+    return *state;
+}
+
+// Records a call of `function`, given `detail`; true when it is the one to fail.
+bool Trips(const char* function, const std::string& detail = "") {
+    State& the = The();
+    the.trace += (the.trace.empty() ? "" : " ") + std::string(function);
+    the.trace += detail.empty() ? "" : "(" + detail + ")";
+    if (the.countdown == 0 || (!the.failing.empty() && the.failing != function) ||
+        --the.countdown > 0)
         return false;
-    g_failed = true;
-    errno = g_error == PlatformSeam::kShort ? EIO : g_error;
+    the.failed = true;
+    errno = the.error == PlatformSeam::kShort ? EIO : the.error;
     return true;
 }
 
-bool Short() {
-    return g_error == PlatformSeam::kShort;
+std::string Address(const sockaddr* to) {
+    char address[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(to)->sin_addr, address,
+              sizeof address);
+    return address;
 }
 
-const char* Path(const char* path) {
-    return path != nullptr && !g_from.empty() && g_from == path ? g_to.c_str() : path;
-}
+// Every test starts with the stand-ins passing through.
+class ResetForEachTest : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { PlatformSeam::Reset(); }
+};
+
+[[maybe_unused]] const bool g_resetting =
+    (testing::UnitTest::GetInstance()->listeners().Append(new ResetForEachTest), true);
 
 }  // namespace
 
-// The real function of the seam's own name.
-#define TANDEL_REAL(name) \
-    static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
-
-namespace PlatformSeam {
-
-void Reset() {
-    for (std::atomic<int>& calls : g_calls) calls = 0;
-    g_countdown = 0;
-    g_failed = false;
-    g_from.clear();
+void PlatformSeam::Reset() {
+    The() = State();
 }
 
-int Calls(Function function) {
-    return g_calls[function];
+std::string PlatformSeam::Trace() {
+    return The().trace;
 }
 
-void Fail(Function function, int nth, int error) {
-    g_failing = function;
-    g_countdown = nth;
-    g_error = error;
-    g_failed = false;
+void PlatformSeam::Fail(const char* function, int nth, int error) {
+    The().failing = function != nullptr ? function : "";
+    The().countdown = nth;
+    The().error = error;
+    The().failed = false;
 }
 
-bool Failed() {
-    return g_failed;
+bool PlatformSeam::Failed() {
+    return The().failed;
 }
 
-void Redirect(const char* from, const char* to) {
-    g_from = from;
-    g_to = to;
+// A stand-in that fails by returning `failed`; the last argument, when given,
+// is the exception specification of the C library's declaration.
+#define TANDEL_SEAM(result, name, failed, parameters, arguments, ...) \
+    extern "C" result name parameters __VA_ARGS__ {                   \
+        TANDEL_REAL(name);                                            \
+        return Trips(#name) ? failed : real arguments;                \
+    }
+
+TANDEL_SEAM(int, accept, -1, (int fd, sockaddr* from, socklen_t* size), (fd, from, size))
+TANDEL_SEAM(int, bind, -1, (int fd, const sockaddr* at, socklen_t size), (fd, at, size), noexcept)
+TANDEL_SEAM(int, close, -1, (int fd), (fd))
+TANDEL_SEAM(int, flock, -1, (int fd, int operation), (fd, operation), noexcept)
+TANDEL_SEAM(int, fstat, -1, (int fd, struct stat* status), (fd, status), noexcept)
+TANDEL_SEAM(int, ftruncate, -1, (int fd, off_t length), (fd, length), noexcept)
+TANDEL_SEAM(int, getsockopt, -1, (int fd, int level, int name, void* value, socklen_t* size),
+            (fd, level, name, value, size), noexcept)
+TANDEL_SEAM(int, listen, -1, (int fd, int backlog), (fd, backlog), noexcept)
+TANDEL_SEAM(off_t, lseek, -1, (int fd, off_t offset, int whence), (fd, offset, whence), noexcept)
+TANDEL_SEAM(int, lstat, -1, (const char* path, struct stat* status), (path, status), noexcept)
+TANDEL_SEAM(ssize_t, pread, -1, (int fd, void* to, size_t size, off_t at), (fd, to, size, at))
+TANDEL_SEAM(ssize_t, recv, -1, (int fd, void* to, size_t size, int flags), (fd, to, size, flags))
+TANDEL_SEAM(ssize_t, recvfrom, -1,
+            (int fd, void* to, size_t size, int flags, sockaddr* from, socklen_t* fromSize),
+            (fd, to, size, flags, from, fromSize))
+TANDEL_SEAM(ssize_t, send, -1, (int fd, const void* data, size_t size, int flags),
+            (fd, data, size, flags))
+TANDEL_SEAM(int, setsockopt, -1, (int fd, int level, int name, const void* value, socklen_t size),
+            (fd, level, name, value, size), noexcept)
+TANDEL_SEAM(int, socket, -1, (int domain, int type, int protocol), (domain, type, protocol),
+            noexcept)
+TANDEL_SEAM(FILE*, tmpfile, nullptr, (), ())
+
+extern "C" int connect(int fd, const sockaddr* to, socklen_t size) {
+    TANDEL_REAL(connect);
+    return Trips("connect", Address(to)) ? -1 : real(fd, to, size);
 }
 
-}  // namespace PlatformSeam
-
-extern "C" int flock(int fd, int operation) noexcept {
-    TANDEL_REAL(flock);
-    return Trips(PlatformSeam::kFlock) ? -1 : real(fd, operation);
+extern "C" ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr* to,
+                          socklen_t toSize) {
+    TANDEL_REAL(sendto);
+    return Trips("sendto", Address(to)) ? -1 : real(fd, data, size, flags, to, toSize);
 }
 
 extern "C" FILE* fopen(const char* path, const char* mode) {
     TANDEL_REAL(fopen);
-    return Trips(PlatformSeam::kFopen) ? nullptr : real(Path(path), mode);
+    return Trips("fopen", std::string(path) + "," + mode) ? nullptr : real(path, mode);
 }
 
-extern "C" int fstat(int fd, struct stat* status) noexcept {
-    TANDEL_REAL(fstat);
-    return Trips(PlatformSeam::kFstat) ? -1 : real(fd, status);
-}
-
-extern "C" int ftruncate(int fd, off_t length) noexcept {
-    TANDEL_REAL(ftruncate);
-    return Trips(PlatformSeam::kFtruncate) ? -1 : real(fd, length);
-}
-
-extern "C" off_t lseek(int fd, off_t offset, int whence) noexcept {
-    TANDEL_REAL(lseek);
-    return Trips(PlatformSeam::kLseek) ? -1 : real(fd, offset, whence);
-}
-
-extern "C" int open(const char* path, int flags, ...) {
-    TANDEL_REAL(open);
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
-    va_end(arguments);
-    return Trips(PlatformSeam::kOpen) ? -1 : real(Path(path), flags, mode);
-}
-
-extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
-    TANDEL_REAL(pread);
-    return Trips(PlatformSeam::kPread) ? -1 : real(fd, buffer, size, offset);
-}
-
-extern "C" ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+// Writes that fail part way write half the bytes, or the first buffer.
+extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
     TANDEL_REAL(pwrite);
-    if (!Trips(PlatformSeam::kPwrite)) return real(fd, buffer, size, offset);
-    return Short() ? real(fd, buffer, size / 2, offset) : -1;
+    if (!Trips("pwrite")) return real(fd, data, size, at);
+    return The().error == PlatformSeam::kShort ? real(fd, data, size / 2, at) : -1;
 }
 
-extern "C" ssize_t pwritev(int fd, const iovec* buffers, int count, off_t offset) {
+extern "C" ssize_t pwritev(int fd, const iovec* parts, int count, off_t at) {
     TANDEL_REAL(pwritev);
-    if (!Trips(PlatformSeam::kPwritev)) return real(fd, buffers, count, offset);
-    return Short() ? real(fd, buffers, 1, offset) : -1;
+    if (!Trips("pwritev")) return real(fd, parts, count, at);
+    return The().error == PlatformSeam::kShort ? real(fd, parts, 1, at) : -1;
 }
 
-extern "C" FILE* tmpfile() {
-    TANDEL_REAL(tmpfile);
-    return Trips(PlatformSeam::kTmpfile) ? nullptr : real();
+namespace {
+
+ArrayAllocations* g_recording = nullptr;
+int g_failures = 0;
+bool g_yieldNull = false;
+
+void* Allocate(std::size_t size) {
+    if (g_failures > 0) {
+        --g_failures;
+        return nullptr;
+    }
+    if (g_recording != nullptr) g_recording->sizes.push_back(size);
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void Free(void* block) {
+    if (block != nullptr && g_recording != nullptr) ++g_recording->deletions;
+    std::free(block);
+}
+
+}  // namespace
+
+// The vector's storage comes from the single-object operator new, which is
+// not replaced.
+ArrayAllocations::ArrayAllocations() {
+    sizes.reserve(64);
+    g_recording = this;
+}
+
+ArrayAllocations::~ArrayAllocations() {
+    g_recording = nullptr;
+    g_failures = 0;
+}
+
+void ArrayAllocations::FailNext(int count, bool yieldNull) {
+    g_failures = count;
+    g_yieldNull = yieldNull;
+}
+
+// Yielding null here breaks the language's promise on purpose: it stands for
+// an allocator that reports exhaustion that way.
+__attribute__((no_sanitize("returns-nonnull-attribute"))) void* operator new[](std::size_t size) {
+    void* block = Allocate(size);
+    if (block == nullptr && !g_yieldNull) throw std::bad_alloc();
+    return block;
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+
+void operator delete[](void* block) noexcept {
+    Free(block);
+}
+
+void operator delete[](void* block, std::size_t) noexcept {
+    Free(block);
 }

@@ -1,44 +1,49 @@
 #ifndef TANDEL_TESTS_PLATFORMSEAM_H
 #define TANDEL_TESTS_PLATFORMSEAM_H
 
-// Stand-ins for C library functions in the test executable that links
-// PlatformSeam.cpp: the library's calls land there, are counted, and pass
-// through to the real functions (dlsym(RTLD_NEXT)) unless a case arms a
-// failure. Adding a function takes its name here and one definition there.
+#include <dlfcn.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Stand-ins defined in the test executable (PlatformSeam.cpp) for C library
+// functions and for the array forms of operator new and delete: the library's
+// calls, and the tests' own, land there, are recorded, and pass through to
+// the real ones unless a case arms a failure.
 namespace PlatformSeam {
 
-enum Function {
-    kAny,
-    kFlock,
-    kFopen,
-    kFstat,
-    kFtruncate,
-    kLseek,
-    kOpen,
-    kPread,
-    kPwrite,
-    kPwritev,
-    kTmpfile,
-    kFunctions
-};
-
-// The error that makes a write succeed in part: pwrite writes half its bytes,
-// pwritev its first buffer, and they return that count, as on a full disk.
-// Other functions fail with EIO.
+// The error that makes a write succeed in part, as on a full disk: pwrite
+// writes half its bytes, pwritev its first buffer. Other functions fail with EIO.
 const int kShort = 0;
 
-// Zeroes the counters, disarms the failure and ends any redirection.
+// Forgets the calls so far and disarms the failure; done before every test.
 void Reset();
-// Calls of `function` (kAny: of all of them) since the last Reset.
-int Calls(Function function);
-// The `nth` call from now of `function` (kAny: of any of them) fails with
-// `error` in errno, once.
-void Fail(Function function, int nth, int error);
+// The C functions called since the last Reset, in order, separated by spaces;
+// some show what they were given, as in "connect(127.0.0.1)".
+std::string Trace();
+// The `nth` call from now of `function` (null: of any) fails with `error`, once.
+void Fail(const char* function, int nth, int error);
 // Whether the armed failure has happened.
 bool Failed();
-// fopen and open of the path `from` open `to` instead.
-void Redirect(const char* from, const char* to);
 
 }  // namespace PlatformSeam
+
+// Records the array allocations and deletions of non-null blocks from its
+// construction to its destruction, and can make the next allocations fail.
+struct ArrayAllocations {
+    ArrayAllocations();
+    ~ArrayAllocations();
+    // The nothrow form yields null; the throwing form throws std::bad_alloc,
+    // or with `yieldNull` yields null too, as some allocators do.
+    void FailNext(int count, bool yieldNull = false);
+
+    std::vector<std::size_t> sizes;
+    int deletions = 0;
+};
+
+// In a stand-in: `real`, the C library's function of the stand-in's name.
+#define TANDEL_REAL(name) \
+    static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
 #endif  // TANDEL_TESTS_PLATFORMSEAM_H

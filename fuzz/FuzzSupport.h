@@ -1,0 +1,26 @@
+#ifndef TANDEL_FUZZ_FUZZSUPPORT_H
+#define TANDEL_FUZZ_FUZZSUPPORT_H
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// Ends the run when the library and the model differ, naming what differs.
+inline void Check(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "the library differs from the model: %s\n", what);
+    std::abort();
+}
+
+// A file of this process, on tmpfs where there is one: every input rewrites
+// it, several times slower on a disk-backed file system.
+inline const std::string& ScratchFile() {
+    static const std::string path =
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tandel-fuzz-" +
+        std::to_string(getpid());
+    return path;
+}
+
+#endif  // TANDEL_FUZZ_FUZZSUPPORT_H
