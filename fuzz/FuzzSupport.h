@@ -14,8 +14,7 @@ inline void Check(bool condition, const char* what) {
     std::abort();
 }
 
-// A file of this process, on tmpfs where there is one: every input rewrites
-// it, several times slower on a disk-backed file system.
+// A file of this process, on tmpfs where there is one (every input rewrites it).
 inline const std::string& ScratchFile() {
     static const std::string path =
         std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tandel-fuzz-" +

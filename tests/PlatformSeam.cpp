@@ -1,4 +1,3 @@
-#include "PlatformSeam.h"
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
@@ -18,7 +17,7 @@ struct State {
     bool failed = false;
 };
 
-// Made on first use: a stand-in may be called before static objects are built.
+// Made on first use: a stand-in may run before static objects are built.
 State& The() {
     static State* state = new State;
     return *state;
@@ -156,8 +155,7 @@ void Free(void* block) {
 
 }  // namespace
 
-// The vector's storage comes from the single-object operator new, which is
-// not replaced.
+// The vector's storage comes from the single-object operator new, not replaced.
 ArrayAllocations::ArrayAllocations() {
     sizes.reserve(64);
     g_recording = this;
