@@ -58,32 +58,31 @@ TEST(CFileTest, OpenChoosesTheStreamModeFromTheLowThreeBitsAndClosesTheStreamHel
     EXPECT_EQ(file.Open(dir.File("missing").c_str(), 4), 1);  // created
 }
 
-// The record changes only when queried; the length lags until a flush.
+// The record is refreshed only when queried; the length lags until a flush.
 TEST(CFileTest, StatusSeekAndTransfers) {
     TempDir dir;
-    MakeFile(dir.File("three"), "abc");
     CFile file;
-    ASSERT_EQ(file.Open(dir.File("three").c_str(), 0), 1);
-    const struct stat* status = file.GetStatus();
     ASSERT_EQ(file.Open(dir.File("new").c_str(), 2), 1);
-    EXPECT_EQ(status->st_size, 3);  // Open leaves it alone
+    const struct stat* status = file.GetStatus();
     EXPECT_EQ(file.Write("0123456789", 10), 10);
-    EXPECT_EQ(file.GetLength(), 0);
     EXPECT_EQ(file.Flush(), 0);
+    EXPECT_EQ(status->st_size, 0);
     EXPECT_EQ(file.GetLength(), 10);
     EXPECT_EQ(status->st_size, 10);  // the same record, refreshed
-    EXPECT_EQ(file.Seek(3, 1), 0);   // from the start, like 0
+    EXPECT_EQ(file.Write("x", 1), 1);
+    EXPECT_EQ(file.GetLength(), 10);  // still in the stream's buffer
+    EXPECT_EQ(file.Seek(3, 1), 0);    // from the start, like 0
     EXPECT_EQ(file.Seek(2, 2), 0);
     EXPECT_EQ(file.GetPosition(), 5);
-    EXPECT_EQ(file.Seek(-3, 4), 0);
+    EXPECT_EQ(file.Seek(-4, 4), 0);
     char buffer[8] = {};
     EXPECT_EQ(file.Read(buffer, -1) + file.Write(buffer, -1), 0);  // a negative count moves nothing
-    EXPECT_EQ(std::string(buffer, file.Read(buffer, 8)), "789");
+    EXPECT_EQ(std::string(buffer, file.Read(buffer, 8)), "789x");
     EXPECT_EQ(file.Seek(-100, 3), -1);
-    EXPECT_EQ(file.GetPosition(), 10);  // still usable where it was
+    EXPECT_EQ(file.GetPosition(), 11);  // still usable where it was
 }
 
-TEST(CFileTest, PathOperationsLookAtTheLinkItselfAndTakeNullForMissing) {
+TEST(CFileTest, PathOperationsLookAtTheLinkItselfAndCreateEveryLevelPastFailures) {
     TempDir dir;
     MakeFile(dir.File("file"), "");
     ASSERT_EQ(symlink(dir.File("nowhere").c_str(), dir.File("dangling").c_str()), 0);
@@ -104,10 +103,6 @@ TEST(CFileTest, PathOperationsLookAtTheLinkItselfAndTakeNullForMissing) {
     EXPECT_EQ(CFile::IsExistent(nullptr) + CFile::XCreateDirectory(nullptr), 0);
     EXPECT_EQ(CFile::Rename(nullptr, "x") + CFile::Rename("x", nullptr) + CFile::Remove(nullptr),
               0);
-}
-
-TEST(CFileTest, XCreateDirectoryCreatesEveryLevelAndCarriesOnPastFailures) {
-    TempDir dir;
     const std::string base = dir.File("");
     const std::string existing = Line("/tmp/", EEXIST) + Line(base, EEXIST);
     const mode_t mask = umask(0);

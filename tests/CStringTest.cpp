@@ -13,9 +13,6 @@ const std::string kLongText(3000, 'L');
 
 // Exactly what snprintf writes, up to its first NUL: every argument must be
 // read with the type its own directive gives it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-security"
 template <typename... Args>
 void ExpectSameAsSnprintf(const char* format, Args... args) {
     std::string expected(std::snprintf(nullptr, 0, format, args...) + 1, '\0');
@@ -28,7 +25,6 @@ void ExpectSameAsSnprintf(const char* format, Args... args) {
     EXPECT_EQ(Text(large), expected.c_str()) << format;
     for (int i = large.GetLength(); i < 544; ++i) ASSERT_EQ(large.GetBuffer()[i], '\0') << format;
 }
-#pragma GCC diagnostic pop
 
 }  // namespace
 
@@ -85,17 +81,9 @@ TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     ExpectSameAsSnprintf("%f|%.1000f|%Lf", DBL_MAX, 1.0 / 3, LDBL_MAX);
     ExpectSameAsSnprintf("%5%|%d", 3);
     ExpectSameAsSnprintf("%y|%d", 4);
-}
-
-// A NUL argument ends the text, and nothing of the longer old one stays
-// behind it. A '%' ending the format makes vsnprintf fail: what it wrote
-// before may stay, but the string is terminated within its length.
-TEST(CStringTest, FormatEndsAtANulArgumentOrWhereTheFormatFails) {
-    CString s(std::string(100, 'o').c_str());
-    s.Format("a%cb", 0);
-    EXPECT_EQ(Text(s), "a");
-    for (int i = 1; i < 160; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;
+    // vsnprintf fails on a '%' ending the format: the string stays terminated within its length.
     const char* rejected = "trailing %d %";
+    CString s(std::string(100, 'o').c_str());
     s.Format(rejected, 1);
     EXPECT_EQ(static_cast<std::size_t>(s.GetLength()), std::strlen(s.GetBuffer()));
 }

@@ -37,10 +37,7 @@ bool Trips(const char* function, const std::string& detail = "") {
 }
 
 std::string Address(const sockaddr* to) {
-    char address[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(to)->sin_addr, address,
-              sizeof address);
-    return address;
+    return inet_ntoa(reinterpret_cast<const sockaddr_in*>(to)->sin_addr);
 }
 
 // Every test starts with the stand-ins passing through.
@@ -62,10 +59,7 @@ std::string PlatformSeam::Trace() {
 }
 
 void PlatformSeam::Fail(const char* function, int nth, int error) {
-    The().failing = function != nullptr ? function : "";
-    The().countdown = nth;
-    The().error = error;
-    The().failed = false;
+    The() = State{The().trace, function != nullptr ? function : "", nth, error, false};
 }
 
 bool PlatformSeam::Failed() {
@@ -80,28 +74,25 @@ bool PlatformSeam::Failed() {
         return Trips(#name) ? failed : real arguments;                \
     }
 
-TANDEL_SEAM(int, accept, -1, (int fd, sockaddr* from, socklen_t* size), (fd, from, size))
-TANDEL_SEAM(int, bind, -1, (int fd, const sockaddr* at, socklen_t size), (fd, at, size), noexcept)
+TANDEL_SEAM(int, accept, -1, (int fd, sockaddr* from, socklen_t* n), (fd, from, n))
+TANDEL_SEAM(int, bind, -1, (int fd, const sockaddr* at, socklen_t n), (fd, at, n), noexcept)
 TANDEL_SEAM(int, close, -1, (int fd), (fd))
 TANDEL_SEAM(int, flock, -1, (int fd, int operation), (fd, operation), noexcept)
 TANDEL_SEAM(int, fstat, -1, (int fd, struct stat* status), (fd, status), noexcept)
 TANDEL_SEAM(int, ftruncate, -1, (int fd, off_t length), (fd, length), noexcept)
-TANDEL_SEAM(int, getsockopt, -1, (int fd, int level, int name, void* value, socklen_t* size),
-            (fd, level, name, value, size), noexcept)
+TANDEL_SEAM(int, getsockopt, -1, (int fd, int level, int name, void* v, socklen_t* n),
+            (fd, level, name, v, n), noexcept)
 TANDEL_SEAM(int, listen, -1, (int fd, int backlog), (fd, backlog), noexcept)
-TANDEL_SEAM(off_t, lseek, -1, (int fd, off_t offset, int whence), (fd, offset, whence), noexcept)
+TANDEL_SEAM(off_t, lseek, -1, (int fd, off_t at, int whence), (fd, at, whence), noexcept)
 TANDEL_SEAM(int, lstat, -1, (const char* path, struct stat* status), (path, status), noexcept)
-TANDEL_SEAM(ssize_t, pread, -1, (int fd, void* to, size_t size, off_t at), (fd, to, size, at))
-TANDEL_SEAM(ssize_t, recv, -1, (int fd, void* to, size_t size, int flags), (fd, to, size, flags))
-TANDEL_SEAM(ssize_t, recvfrom, -1,
-            (int fd, void* to, size_t size, int flags, sockaddr* from, socklen_t* fromSize),
-            (fd, to, size, flags, from, fromSize))
-TANDEL_SEAM(ssize_t, send, -1, (int fd, const void* data, size_t size, int flags),
-            (fd, data, size, flags))
-TANDEL_SEAM(int, setsockopt, -1, (int fd, int level, int name, const void* value, socklen_t size),
-            (fd, level, name, value, size), noexcept)
-TANDEL_SEAM(int, socket, -1, (int domain, int type, int protocol), (domain, type, protocol),
-            noexcept)
+TANDEL_SEAM(ssize_t, pread, -1, (int fd, void* to, size_t n, off_t at), (fd, to, n, at))
+TANDEL_SEAM(ssize_t, recv, -1, (int fd, void* to, size_t n, int flags), (fd, to, n, flags))
+TANDEL_SEAM(ssize_t, recvfrom, -1, (int fd, void* to, size_t n, int f, sockaddr* a, socklen_t* an),
+            (fd, to, n, f, a, an))
+TANDEL_SEAM(ssize_t, send, -1, (int fd, const void* v, size_t n, int f), (fd, v, n, f))
+TANDEL_SEAM(int, setsockopt, -1, (int fd, int level, int name, const void* v, socklen_t n),
+            (fd, level, name, v, n), noexcept)
+TANDEL_SEAM(int, socket, -1, (int domain, int type, int p), (domain, type, p), noexcept)
 TANDEL_SEAM(FILE*, tmpfile, nullptr, (), ())
 
 extern "C" int connect(int fd, const sockaddr* to, socklen_t size) {

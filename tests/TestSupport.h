@@ -23,9 +23,8 @@
 #include "CException.h"
 #include "CString.h"
 
-// The test executable's own C library functions (PlatformSeam.cpp) take the
-// library's calls and the tests' own, record them and pass them through to
-// the real ones unless a case arms a failure.
+// The test executable's own C library functions (PlatformSeam.cpp) record the
+// calls, the library's too, and pass them on unless a case arms a failure.
 namespace PlatformSeam {
 
 // The error of a write that succeeds in part, as on a full disk: pwrite writes
@@ -34,8 +33,8 @@ const int kShort = 0;
 
 // Forgets the calls so far and disarms the failure; done before every test.
 void Reset();
-// The calls since the last Reset, separated by spaces; some show what they
-// were given, as in "connect(127.0.0.1)".
+// The calls since the last Reset, some with what they were given, as in
+// "socket connect(127.0.0.1)".
 std::string Trace();
 // The `nth` call from now of `function` (null: of any) fails with `error`, once.
 void Fail(const char* function, int nth, int error);
@@ -49,8 +48,7 @@ bool Failed();
     static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
 // Records the array allocations and deletions of non-null blocks while it
-// lives (PlatformSeam.cpp replaces operator new[]), and can make the next
-// allocations fail.
+// lives, and can make the next allocations fail.
 struct ArrayAllocations {
     ArrayAllocations();
     ~ArrayAllocations();
