@@ -1,6 +1,5 @@
-// Writes the input to a file and reads it back through archive extractions
-// (every type, strings, counts, raw reads, seeks) chosen by the same input,
-// checking every value against an independent decoder of the bytes.
+// Writes the input to a file and reads it back through extractions of every kind chosen by the
+// same input, checking every value against an independent decoder of the bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -43,8 +42,7 @@ struct Decoder {
     }
 };
 
-// Through a variable: a float returned by value may pass through the x87 unit
-// on 32-bit x86, which quiets a signalling NaN.
+// Through a variable: a float returned by value passes the x87 unit on 32-bit x86.
 template <typename Value, typename Result = Value>
 Result Extract(CArchive& archive) {
     Value value;

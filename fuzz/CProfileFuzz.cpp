@@ -1,6 +1,5 @@
-// A random profile file (the input up to its first 0x01 byte) and a random
-// sequence of lookups and writes (the rest), checked against an independent
-// model of the format: after every call the file holds what the model holds.
+// A profile file (the input up to its first 0x01 byte) and lookups and writes (the rest), checked
+// against an independent model of the format: after every call the file holds what the model holds.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

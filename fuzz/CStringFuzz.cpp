@@ -1,6 +1,5 @@
-// Random sequences of CString operations, side by side with a std::string
-// model of each. Lengths stay far below the largest block: no allocation is
-// refused, and the model needs no notion of blocks.
+// CString operations side by side with a std::string model of each. Lengths stay far below the
+// largest block: no allocation is refused, and the model needs no notion of blocks.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

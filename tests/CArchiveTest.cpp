@@ -14,8 +14,7 @@ std::string Hex(const std::string& bytes) {
     return hex.substr(hex.empty() ? 0 : 1);
 }
 
-// The value with the bytes of `bits`, placed without an x87 load (that would
-// quiet a signalling NaN).
+// The value with the bytes of `bits`, without an x87 load (that quiets a signalling NaN).
 template <typename Value, typename Bits>
 Value As(Bits bits) {
     Value value;

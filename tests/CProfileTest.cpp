@@ -1,5 +1,4 @@
-// What the fuzzer's model of the format does not reach: the longest lines,
-// failing platform calls, other processes, memory.
+// What the fuzzer's model does not reach: the longest lines, failing calls, processes, memory.
 #include "CProfile.h"
 
 #include <fcntl.h>
@@ -55,8 +54,7 @@ int Wait(pid_t child) {
 
 }  // namespace
 
-// The file is rewritten where it is, never replaced by a new one, and a value
-// it already has is not written again.
+// Rewritten where it is (same inode and mode); a value already there is not written again.
 TEST_F(CProfileTest, ARewriteKeepsTheFileAndSkipsAnUnchangedValue) {
     Write("[n]\n");
     chmod(path_.c_str(), 0640);
@@ -98,9 +96,7 @@ TEST_F(CProfileTest, OpeningCreatesPrivatelyKeepsContentAndClosesOnce) {
     EXPECT_EQ(Read(), "[s]\nk=v\n");
     // Without its directory there is no stream: nothing found, nothing created.
     CProfile nowhere(directory_.File("missing/test.rc").c_str());
-    int number = 5;
-    nowhere.GetProfile("s", "k", &number);
-    EXPECT_EQ(number, 0);
+    EXPECT_EQ(Get(nowhere, "s", "k"), "");
     nowhere.WriteProfile("s", "k", "v");
     EXPECT_NE(access(directory_.File("missing").c_str(), F_OK), 0);
     // The default profile, refused here so that it is not created.
@@ -111,11 +107,9 @@ TEST_F(CProfileTest, OpeningCreatesPrivatelyKeepsContentAndClosesOnce) {
               "fopen(/etc/velonix/Tandel.rc,r+) fopen(/etc/velonix/Tandel.rc,r)");
 }
 
-// Each write runs with each of its platform calls failing in turn, outright
-// or, for a write, part way as on a full disk, then with none failing: the
-// file is the old one, or the new one once the failure came after it was
-// complete; the lock is released and lookups work. Lengths at the format's
-// limits, which the fuzzer's short names never reach, are written or refused.
+// Each write, with lengths up to the format's limits, runs with each platform call failing in
+// turn (a write part way, as on a full disk), then with none failing: the file is the old one or
+// the new one, the lock is released and lookups work.
 TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
     std::string large;  // more than a write keeps in memory
     for (int i = 0; large.size() <= 1 << 20; ++i) large += "key" + std::to_string(i) + "=value\n";
@@ -164,9 +158,8 @@ TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
     }
 }
 
-// A lookup that cannot lock or read finds nothing rather than a wrong value
-// (the entry line straddles the 4 KiB read at a time), and allocates nothing
-// per line; InsertContent without its position writes nothing.
+// A lookup that cannot lock or read finds nothing, not a wrong value (the entry straddles the
+// 4 KiB read at a time); none allocates per line. Nor does a lost position let InsertContent write.
 TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothingAndNoneAllocatesPerLine) {
     const std::string content = "[s]\n" + std::string(4088, '\n') + "k=vvvv\n";
     Write(content);
@@ -180,10 +173,8 @@ TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothingAndNoneAllocatesPerLine)
         if (!failed) break;
     }
     CString value;
-    int number = 0;
     ArrayAllocations allocations;
     EXPECT_TRUE(profile.FindEntry("s", "k"));
-    profile.GetProfile("s", "k", &number);
     profile.GetProfile("s", "k", value);  // one block, for the value
     EXPECT_EQ(allocations.sizes.size(), 1u);
     PlatformSeam::Fail("lseek", 1, EIO);
@@ -191,9 +182,8 @@ TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothingAndNoneAllocatesPerLine)
     EXPECT_EQ(Read(), content);
 }
 
-// Writers in several processes, each with keys of its own, through a fresh
-// object per write or one long-lived object, all started at once. A daemon's
-// object, open throughout, then reads every entry and keeps them when it writes.
+// Writers in several processes at once, each with keys of its own, through a fresh object per
+// write or a long-lived one; then a daemon's object, open throughout, reads and keeps them all.
 TEST_F(CProfileTest, ProcessesWritingAtOnceLoseNothing) {
     Write("[a]\n[b]\n");
     CProfile daemon = path_.c_str();
@@ -232,14 +222,13 @@ TEST_F(CProfileTest, ProcessesWritingAtOnceLoseNothing) {
         for (int i = 0; i < kKeys; ++i)
             EXPECT_EQ(Get(daemon, i % 2 == 0 ? "a" : "b", key(writer, i).c_str()),
                       std::string(80, 'v') + key(i, 0));
-    // With every entry found, the count of lines leaves room for the headers alone.
+    // With every entry found, the count of lines leaves room for the headers and the daemon's.
     const std::string content = Read();
     EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 3 + kWriters * kKeys);
 }
 
-// A writer killed at random moments while it grows and shrinks an entry: the
-// file is the old one, the new one, or the new one followed by the old one's
-// last bytes (a shrinking write killed before its cut).
+// A writer killed at random while it grows and shrinks an entry leaves the old file, the new
+// one, or the new one followed by the old one's last bytes (a shrinking write before its cut).
 TEST_F(CProfileTest, AKilledWriterLeavesTheOldOrTheNewFile) {
     std::string rest;
     for (int i = 0; i < 40; ++i) rest += "key" + std::to_string(i) + "=value\n";

@@ -1,5 +1,4 @@
-// What the fuzzer's model of short texts does not reach: null and own texts,
-// the largest contents, formats, locales and blocks.
+// What the fuzzer's short texts do not reach: null and own texts, limits, formats, locales, blocks.
 #include <cfloat>
 #include <clocale>
 #include <cstdint>
@@ -15,14 +14,14 @@ const std::string kLongText(3000, 'L');
 // read with the type its own directive gives it.
 template <typename... Args>
 void ExpectSameAsSnprintf(const char* format, Args... args) {
-    std::string expected(std::snprintf(nullptr, 0, format, args...) + 1, '\0');
-    std::snprintf(&expected[0], expected.size(), format, args...);
+    char expected[8192];
+    std::snprintf(expected, sizeof expected, format, args...);
     // Once into a fresh 32-byte block, once into a large block that is kept.
     CString fresh, large(std::string(500, '#').c_str());
     fresh.Format(format, args...);
     large.Format(format, args...);
-    EXPECT_EQ(Text(fresh), expected.c_str()) << format;
-    EXPECT_EQ(Text(large), expected.c_str()) << format;
+    EXPECT_EQ(Text(fresh), expected) << format;
+    EXPECT_EQ(Text(large), expected) << format;
     for (int i = large.GetLength(); i < 544; ++i) ASSERT_EQ(large.GetBuffer()[i], '\0') << format;
 }
 
@@ -74,7 +73,6 @@ TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     ExpectSameAsSnprintf("%c%c|", 'a', 0);
     ExpectSameAsSnprintf("%s|%s|%5s|%-5s|%.3s|%.*s|%10.2s|%.0s%s|%2000s|", "", "text", "ab", "cd",
                          "abcdef", 2, "xyz", "long", kLongText.c_str(), "shown", "right");
-    ExpectSameAsSnprintf("%s%s%s", "a", kLongText.c_str(), "b");
     ExpectSameAsSnprintf("%10.4f|%-10.2e|%g|%G|%a|%A|%Lf %p %s", 3.14159, 12345.678, 0.0001, 1e-10,
                          1.0, -0.5, 2.5L, static_cast<const void*>(&kLongText), "floats");
     // 300-odd, 1000 and almost 5000 characters against an estimate of 12 each.
@@ -88,8 +86,7 @@ TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     EXPECT_EQ(static_cast<std::size_t>(s.GetLength()), std::strlen(s.GetBuffer()));
 }
 
-// Case follows the current locale: Latin-1 gives case to bytes above 0x7f,
-// which the C locale leaves alone.
+// Latin-1 gives case to bytes above 0x7f, which the C locale leaves alone.
 TEST(CStringTest, CaseFollowsTheCurrentLocale) {
     if (std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1") == nullptr)
         GTEST_SKIP() << "no locale de_DE.ISO-8859-1 (localedef -i de_DE -f ISO-8859-1 makes it)";
@@ -131,8 +128,7 @@ TEST(CStringTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize) {
     }
 }
 
-// Appends and the in-place operations stay in the block until the length
-// reaches its size.
+// Appends and the in-place operations keep the block until the length reaches its size.
 TEST(CStringTest, TheBlockIsKeptUntilTheLengthReachesItsSize) {
     CString s(std::string(100, 'x').c_str());  // 160-byte block
     const CString y("y");
@@ -156,8 +152,7 @@ TEST(CStringTest, TheBlockIsKeptUntilTheLengthReachesItsSize) {
     EXPECT_EQ(Text(s), std::string(159, 'y') + "z");
 }
 
-// The block follows the estimate while the text fits it; a text beyond it
-// gets a block for its real length.
+// The block follows the estimate while the text fits it, else the text's real length.
 TEST(CStringTest, FormatTakesTheBlockTheEstimateOrTheTextNeeds) {
     CString s, t;
     ArrayAllocations allocations;

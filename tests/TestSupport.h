@@ -33,8 +33,7 @@ const int kShort = 0;
 
 // Forgets the calls so far and disarms the failure; done before every test.
 void Reset();
-// The calls since the last Reset, some with what they were given, as in
-// "socket connect(127.0.0.1)".
+// The calls since the last Reset, some with their arguments: "socket connect(127.0.0.1)".
 std::string Trace();
 // The `nth` call from now of `function` (null: of any) fails with `error`, once.
 void Fail(const char* function, int nth, int error);
@@ -47,8 +46,7 @@ bool Failed();
 #define TANDEL_REAL(name) \
     static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
-// Records the array allocations and deletions of non-null blocks while it
-// lives, and can make the next allocations fail.
+// Records array allocations and deletions (of blocks) while it lives; fails the next ones.
 struct ArrayAllocations {
     ArrayAllocations();
     ~ArrayAllocations();
