@@ -1,14 +1,14 @@
-// A random profile file and a random sequence of lookups and writes, checked
-// against an independent model of the profile format kept in a std::string:
-// after every call the file must hold exactly what the model holds.
-//
-// Input: the file's content up to the first 0x01 byte, then the calls.
+// A profile file (the input up to its first 0x01 byte) and lookups and writes (the rest), checked
+// against an independent model of the format: after every call the file holds what the model holds.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -134,10 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (model.size() > 4096) return 0;
     FuzzedDataProvider input(split != nullptr ? data + (split - bytes) + 1 : data + size,
                              split != nullptr ? size - (split - bytes) - 1 : 0);
-    std::FILE* file = std::fopen(ScratchFile().c_str(), "wb");
-    std::fwrite(model.data(), 1, model.size(), file);
-    std::fclose(file);
-
+    std::ofstream(ScratchFile(), std::ios::binary) << model;
     CProfile profile(ScratchFile().c_str());
     for (int calls = 0; calls < 16 && input.remaining_bytes() > 0; ++calls) {
         const std::string section = Name(input);
@@ -156,10 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 profile.GetProfile(section.c_str(), key.c_str(), &value);
                 const long expected =
                     std::strtol(ValueOf(Find(model, section, key)).c_str(), nullptr, 10);
-                Check(value == (expected > INT_MAX   ? INT_MAX
-                                : expected < INT_MIN ? INT_MIN
-                                                     : expected),
-                      "GetProfile(int)");
+                Check(value == std::clamp<long>(expected, INT_MIN, INT_MAX), "GetProfile(int)");
                 break;
             }
             case 2: {
@@ -175,8 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 4: {
-                // Any text where the search leaves the stream, over up to
-                // `replaced` bytes.
+                // Any text where the search leaves the stream, over `replaced` bytes.
                 const std::string text = input.ConsumeRandomLengthString(40).c_str();
                 const unsigned long replaced = input.ConsumeIntegralInRange(0, 300);
                 const Search search = Find(model, section, key);
@@ -186,11 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
         }
-        std::FILE* file = std::fopen(ScratchFile().c_str(), "rb");
-        std::string content(model.size() + 1, '\0');
-        content.resize(std::fread(&content[0], 1, content.size(), file));
-        std::fclose(file);
-        Check(content == model, "file content");
+        std::ifstream file(ScratchFile(), std::ios::binary);
+        Check(std::string(std::istreambuf_iterator<char>(file), {}) == model, "file content");
     }
     profile.CloseFile();
     std::remove(ScratchFile().c_str());

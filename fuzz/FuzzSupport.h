@@ -14,12 +14,12 @@ inline void Check(bool condition, const char* what) {
     std::abort();
 }
 
-// A file of this process, on tmpfs where there is one: every input rewrites
-// it, several times slower on a disk-backed file system.
+// A file of this process, on tmpfs where there is one (every input rewrites it). The user's id
+// keeps it apart from a file another user's aborted run left under the same process id.
 inline const std::string& ScratchFile() {
     static const std::string path =
         std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tandel-fuzz-" +
-        std::to_string(getpid());
+        std::to_string(getuid()) + "-" + std::to_string(getpid());
     return path;
 }
 

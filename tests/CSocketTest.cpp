@@ -1,12 +1,9 @@
-// CSocket on loopback: the platform calls each operation makes, seen through
-// the test executable's stand-ins (PlatformSeam), and its transfers.
 #include "CSocket.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/time.h>
 
 #include <optional>
 
@@ -26,14 +23,8 @@ int LocalPort(int fd) {
     return ntohs(address.sin_port);
 }
 
-// Blocking receives and accepts give up after 5 s: a broken test fails, not hangs.
-int LimitWaits(int fd) {
-    const timeval limit{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return fd;
-}
-
-// The host-name lookups answer from here while g_scripted is set.
+// While scripted, the host's name fills the buffer unterminated, as POSIX
+// allows, and looking it up gives g_answer.
 bool g_scripted = false;
 bool g_nameFails = false;
 std::string g_lookedUp;
@@ -45,11 +36,9 @@ hostent* g_answer = &g_entry;
 
 }  // namespace
 
-// A scripted name fills the buffer, unterminated, as POSIX allows.
 extern "C" int gethostname(char* name, size_t length) noexcept {
     TANDEL_REAL(gethostname);
     if (!g_scripted) return real(name, length);
-    if (g_nameFails) errno = ENAMETOOLONG;
     std::memset(name, 'a', length);
     return g_nameFails ? -1 : 0;
 }
@@ -61,8 +50,7 @@ extern "C" hostent* gethostbyname(const char* name) {
     return g_answer;
 }
 
-// Each operation in turn: its result, the platform calls it makes, no more,
-// and what it throws (after "!").
+// Each operation in turn: its result, the platform calls it makes, what it throws after "!".
 TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
     CSocket listener, udp, tcp, refused, spare, client, server, other;
     std::optional<CSocket> fresh(std::in_place), open(std::in_place);
@@ -149,30 +137,23 @@ TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
     EXPECT_EQ(port, udpPort);             // 16 bits, unsigned
     // Only what Accept filled has a peer.
     EXPECT_STREQ(listener.GetRemoteIP(), "0.0.0.0");
-    EXPECT_EQ(client.GetRemote_b4IP(), 0);
     EXPECT_STREQ(spare.GetRemoteIP(), "127.0.0.1");
     EXPECT_EQ(spare.GetRemote_b4IP(), 1);
 }
 
-// A server loop that reuses one client object without closing it, and lives
-// on when a peer leaves.
 TEST(CSocketTest, AServerLoopReusesItsClientAndOutlivesAPeerThatLeft) {
     CSocket listener, client;
-    const int fd = LimitWaits(listener.Socket());
+    const int fd = listener.Socket();
     ASSERT_EQ(listener.Bind(0), 0);
     listener.Listen(4);
-    long open = 0;
+    const long open = OpenDescriptors();
     pollfd reset{-1, 0, 0};
     for (int i = 0; i < 3; ++i) {
         CSocket peer;
-        LimitWaits(peer.Socket());
+        peer.Socket();
         ASSERT_EQ(peer.Connect("127.0.0.1", LocalPort(fd)), 1);
         reset.fd = listener.Accept(client);
-        char c = 0;
-        EXPECT_EQ(client.Send("x", 1), 1);
-        EXPECT_EQ(peer.Receive(&c, 1), 1);
-        if (i == 0) open = OpenDescriptors();
-        EXPECT_EQ(OpenDescriptors(), open);
+        EXPECT_EQ(OpenDescriptors(), open + 2);  // the peer's and the client's
     }
     EXPECT_EQ(client.Send("x", 1), 1);  // the peer has gone and answers with a reset
     ASSERT_EQ(poll(&reset, 1, 5000), 1);

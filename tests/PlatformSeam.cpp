@@ -1,4 +1,3 @@
-#include "PlatformSeam.h"
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
@@ -18,7 +17,7 @@ struct State {
     bool failed = false;
 };
 
-// Made on first use: a stand-in may be called before static objects are built.
+// Made on first use: a stand-in may run before static objects are built.
 State& The() {
     static State* state = new State;
     return *state;
@@ -38,10 +37,7 @@ bool Trips(const char* function, const std::string& detail = "") {
 }
 
 std::string Address(const sockaddr* to) {
-    char address[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(to)->sin_addr, address,
-              sizeof address);
-    return address;
+    return inet_ntoa(reinterpret_cast<const sockaddr_in*>(to)->sin_addr);
 }
 
 // Every test starts with the stand-ins passing through.
@@ -63,63 +59,47 @@ std::string PlatformSeam::Trace() {
 }
 
 void PlatformSeam::Fail(const char* function, int nth, int error) {
-    The().failing = function != nullptr ? function : "";
-    The().countdown = nth;
-    The().error = error;
-    The().failed = false;
+    The() = State{The().trace, function != nullptr ? function : "", nth, error, false};
 }
 
 bool PlatformSeam::Failed() {
     return The().failed;
 }
 
-// A stand-in that fails by returning `failed`; the last argument, when given,
-// is the exception specification of the C library's declaration.
-#define TANDEL_SEAM(result, name, failed, parameters, arguments, ...) \
-    extern "C" result name parameters __VA_ARGS__ {                   \
-        TANDEL_REAL(name);                                            \
-        return Trips(#name) ? failed : real arguments;                \
+// A stand-in that fails by returning `failed` and traces `detail`; the last
+// argument, when given, is the exception specification of the C library's.
+#define TANDEL_SEAM(result, name, failed, detail, parameters, arguments, ...) \
+    extern "C" result name parameters __VA_ARGS__ {                           \
+        TANDEL_REAL(name);                                                    \
+        return Trips(#name, detail) ? failed : real arguments;                \
     }
 
-TANDEL_SEAM(int, accept, -1, (int fd, sockaddr* from, socklen_t* size), (fd, from, size))
-TANDEL_SEAM(int, bind, -1, (int fd, const sockaddr* at, socklen_t size), (fd, at, size), noexcept)
-TANDEL_SEAM(int, close, -1, (int fd), (fd))
-TANDEL_SEAM(int, flock, -1, (int fd, int operation), (fd, operation), noexcept)
-TANDEL_SEAM(int, fstat, -1, (int fd, struct stat* status), (fd, status), noexcept)
-TANDEL_SEAM(int, ftruncate, -1, (int fd, off_t length), (fd, length), noexcept)
-TANDEL_SEAM(int, getsockopt, -1, (int fd, int level, int name, void* value, socklen_t* size),
-            (fd, level, name, value, size), noexcept)
-TANDEL_SEAM(int, listen, -1, (int fd, int backlog), (fd, backlog), noexcept)
-TANDEL_SEAM(off_t, lseek, -1, (int fd, off_t offset, int whence), (fd, offset, whence), noexcept)
-TANDEL_SEAM(int, lstat, -1, (const char* path, struct stat* status), (path, status), noexcept)
-TANDEL_SEAM(ssize_t, pread, -1, (int fd, void* to, size_t size, off_t at), (fd, to, size, at))
-TANDEL_SEAM(ssize_t, recv, -1, (int fd, void* to, size_t size, int flags), (fd, to, size, flags))
-TANDEL_SEAM(ssize_t, recvfrom, -1,
-            (int fd, void* to, size_t size, int flags, sockaddr* from, socklen_t* fromSize),
-            (fd, to, size, flags, from, fromSize))
-TANDEL_SEAM(ssize_t, send, -1, (int fd, const void* data, size_t size, int flags),
-            (fd, data, size, flags))
-TANDEL_SEAM(int, setsockopt, -1, (int fd, int level, int name, const void* value, socklen_t size),
-            (fd, level, name, value, size), noexcept)
-TANDEL_SEAM(int, socket, -1, (int domain, int type, int protocol), (domain, type, protocol),
-            noexcept)
-TANDEL_SEAM(FILE*, tmpfile, nullptr, (), ())
-
-extern "C" int connect(int fd, const sockaddr* to, socklen_t size) {
-    TANDEL_REAL(connect);
-    return Trips("connect", Address(to)) ? -1 : real(fd, to, size);
-}
-
-extern "C" ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr* to,
-                          socklen_t toSize) {
-    TANDEL_REAL(sendto);
-    return Trips("sendto", Address(to)) ? -1 : real(fd, data, size, flags, to, toSize);
-}
-
-extern "C" FILE* fopen(const char* path, const char* mode) {
-    TANDEL_REAL(fopen);
-    return Trips("fopen", std::string(path) + "," + mode) ? nullptr : real(path, mode);
-}
+TANDEL_SEAM(int, accept, -1, "", (int fd, sockaddr* from, socklen_t* n), (fd, from, n))
+TANDEL_SEAM(int, bind, -1, "", (int fd, const sockaddr* at, socklen_t n), (fd, at, n), noexcept)
+TANDEL_SEAM(int, close, -1, "", (int fd), (fd))
+TANDEL_SEAM(int, connect, -1, Address(to), (int fd, const sockaddr* to, socklen_t n), (fd, to, n))
+TANDEL_SEAM(int, flock, -1, "", (int fd, int operation), (fd, operation), noexcept)
+TANDEL_SEAM(FILE*, fopen, nullptr, std::string(path) + "," + mode,
+            (const char* path, const char* mode), (path, mode))
+TANDEL_SEAM(int, fstat, -1, "", (int fd, struct stat* status), (fd, status), noexcept)
+TANDEL_SEAM(int, ftruncate, -1, "", (int fd, off_t length), (fd, length), noexcept)
+TANDEL_SEAM(int, getsockopt, -1, "", (int fd, int level, int name, void* v, socklen_t* n),
+            (fd, level, name, v, n), noexcept)
+TANDEL_SEAM(int, listen, -1, "", (int fd, int backlog), (fd, backlog), noexcept)
+TANDEL_SEAM(off_t, lseek, -1, "", (int fd, off_t at, int whence), (fd, at, whence), noexcept)
+TANDEL_SEAM(int, lstat, -1, "", (const char* path, struct stat* status), (path, status), noexcept)
+TANDEL_SEAM(ssize_t, pread, -1, "", (int fd, void* to, size_t n, off_t at), (fd, to, n, at))
+TANDEL_SEAM(ssize_t, recv, -1, "", (int fd, void* to, size_t n, int flags), (fd, to, n, flags))
+TANDEL_SEAM(ssize_t, recvfrom, -1, "",
+            (int fd, void* to, size_t n, int f, sockaddr* a, socklen_t* an), (fd, to, n, f, a, an))
+TANDEL_SEAM(ssize_t, send, -1, "", (int fd, const void* v, size_t n, int f), (fd, v, n, f))
+TANDEL_SEAM(ssize_t, sendto, -1, Address(to),
+            (int fd, const void* v, size_t n, int f, const sockaddr* to, socklen_t tn),
+            (fd, v, n, f, to, tn))
+TANDEL_SEAM(int, setsockopt, -1, "", (int fd, int level, int name, const void* v, socklen_t n),
+            (fd, level, name, v, n), noexcept)
+TANDEL_SEAM(int, socket, -1, "", (int domain, int type, int p), (domain, type, p), noexcept)
+TANDEL_SEAM(FILE*, tmpfile, nullptr, "", (), ())
 
 // Writes that fail part way write half the bytes, or the first buffer.
 extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
@@ -156,8 +136,7 @@ void Free(void* block) {
 
 }  // namespace
 
-// The vector's storage comes from the single-object operator new, which is
-// not replaced.
+// The vector's storage comes from the single-object operator new, not replaced.
 ArrayAllocations::ArrayAllocations() {
     sizes.reserve(64);
     g_recording = this;
@@ -173,8 +152,7 @@ void ArrayAllocations::FailNext(int count, bool yieldNull) {
     g_yieldNull = yieldNull;
 }
 
-// Yielding null here breaks the language's promise on purpose: it stands for
-// an allocator that reports exhaustion that way.
+// Yielding null breaks the language's promise on purpose, as some allocators do.
 __attribute__((no_sanitize("returns-nonnull-attribute"))) void* operator new[](std::size_t size) {
     void* block = Allocate(size);
     if (block == nullptr && !g_yieldNull) throw std::bad_alloc();

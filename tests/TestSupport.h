@@ -1,6 +1,7 @@
 #ifndef TANDEL_TESTS_TESTSUPPORT_H
 #define TANDEL_TESTS_TESTSUPPORT_H
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +22,41 @@
 
 #include "CException.h"
 #include "CString.h"
-#include "PlatformSeam.h"
+
+// The test executable's own C library functions (PlatformSeam.cpp) record the
+// calls, the library's too, and pass them on unless a case arms a failure.
+namespace PlatformSeam {
+
+// The error of a write that succeeds in part, as on a full disk: pwrite writes
+// half its bytes, pwritev its first buffer. Other functions fail with EIO.
+const int kShort = 0;
+
+// Forgets the calls so far and disarms the failure; done before every test.
+void Reset();
+// The calls since the last Reset, some with their arguments: "socket connect(127.0.0.1)".
+std::string Trace();
+// The `nth` call from now of `function` (null: of any) fails with `error`, once.
+void Fail(const char* function, int nth, int error);
+// Whether the armed failure has happened.
+bool Failed();
+
+}  // namespace PlatformSeam
+
+// In a stand-in: `real`, the C library's function of the stand-in's name.
+#define TANDEL_REAL(name) \
+    static const auto real = reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
+
+// Records array allocations and deletions (of blocks) while it lives; fails the next ones.
+struct ArrayAllocations {
+    ArrayAllocations();
+    ~ArrayAllocations();
+    // The nothrow form yields null; the throwing form throws std::bad_alloc,
+    // or with `yieldNull` yields null too, as some allocators do.
+    void FailNext(int count, bool yieldNull = false);
+
+    std::vector<std::size_t> sizes;
+    int deletions = 0;
+};
 
 // A fresh directory under /tmp, removed with everything in it at the end of the scope.
 struct TempDir {
@@ -57,10 +92,6 @@ std::string ThrownMessage(Call call) {
 
 inline long OpenDescriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-}
-
-inline bool OnPath(const std::string& program) {
-    return std::system(("command -v " + program + " >/dev/null").c_str()) == 0;
 }
 
 #endif  // TANDEL_TESTS_TESTSUPPORT_H

@@ -1,0 +1,89 @@
+#include "CArchive.h"
+
+#include "CFile.h"
+#include "TestSupport.h"
+
+namespace {
+
+// "fe ff" for the bytes FE FF.
+std::string Hex(const std::string& bytes) {
+    std::string hex;
+    char pair[4];
+    for (unsigned char byte : bytes)
+        hex.append(pair, std::snprintf(pair, sizeof pair, " %02x", byte));
+    return hex.substr(hex.empty() ? 0 : 1);
+}
+
+// The value with the bytes of `bits`, without an x87 load (that quiets a signalling NaN).
+template <typename Value, typename Bits>
+Value As(Bits bits) {
+    Value value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// What `write` puts into the new file "archive" in `dir` through an archive.
+std::string Archived(const TempDir& dir, const std::function<void(CArchive&)>& write) {
+    CFile file;
+    EXPECT_EQ(file.Open(dir.File("archive").c_str(), 1), 1);
+    CArchive archive(&file, 0);
+    write(archive);
+    file.Close();
+    return FileBytes(dir.File("archive"));
+}
+
+}  // namespace
+
+// The fuzzer checks extraction against a decoder of the bytes; here insertion.
+TEST(CArchiveTest, EveryRecordHasItsBytes) {
+    TempDir dir;
+    CString withNul("abXcd");
+    withNul.GetBuffer()[2] = '\0';
+    const long wide = static_cast<long>(sizeof(long) > 4 ? 0x123456789abcdefLL : 0x89abcdefLL);
+    const std::pair<std::function<void(CArchive&)>, const char*> kRecords[] = {
+        {[](CArchive& a) { a << 'A' << CFile::endl
+                             << short{-2} << short{SHRT_MIN}; },
+         "41 0a fe ff 00 80"},
+        {[](CArchive& a) { a << 1 << 0x12345678 << INT_MIN; },
+         "01 00 00 00 78 56 34 12 00 00 00 80"},
+        {[](CArchive& a) { a << -2L << 0xdeadbeefUL; }, "fe ff ff ff ef be ad de"},
+        {[&](CArchive& a) { a << wide << static_cast<unsigned long>(wide); },
+         "ef cd ab 89 ef cd ab 89"},
+        {[](CArchive& a) { a << 1.0f << 0.1f << -2.5e-300; },
+         "00 00 80 3f cd cc cc 3d 2f 30 b7 b3 a7 c9 ba 81"},
+        // A signalling NaN, the smallest denormal and negative zero, bit for bit.
+        {[](CArchive& a) { a << As<float>(0x7f800001u) << As<float>(1u) << -0.0f; },
+         "01 00 80 7f 01 00 00 00 00 00 00 80"},
+        {[](CArchive& a) { a << As<double>(0x7ff0000000000001ull) << As<double>(1ull) << -0.0; },
+         "01 00 00 00 00 00 f0 7f 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 80"},
+        {[](CArchive& a) { a << CString("abc") << CString(); }, "03 00 00 00 61 62 63 00 00 00 00"},
+        {[&](CArchive& a) { a << withNul; }, "05 00 00 00 61 62 00 63 64"},
+        {[](CArchive& a) { a.WriteCount(65534); }, "fe ff"},
+        {[](CArchive& a) { a.WriteCount(65535); }, "ff ff ff ff 00 00"},
+        {[](CArchive& a) { a.WriteCount(-1); }, "ff ff ff ff ff ff"},
+    };
+    for (const auto& [write, hex] : kRecords) EXPECT_EQ(Hex(Archived(dir, write)), hex);
+}
+
+TEST(CArchiveTest, ClosedOrWithoutAnOpenFileAnArchiveWritesNothingAndReadsZeros) {
+    TempDir dir;
+    CFile file, unopened;
+    ASSERT_EQ(file.Open(dir.File("archive").c_str(), 2), 1);
+    CArchive closed(&file, 0), overUnopened(&unopened, 0), withoutFile(nullptr, 0);
+    closed << 1234;
+    EXPECT_EQ(file.GetLength(), 0);  // still in the stream's buffer
+    closed.Close();                  // flushes it, and leaves the file open
+    file.Seek(0, 0);
+    for (CArchive* a : {&closed, &overUnopened, &withoutFile}) {
+        *a << 5 << CString("lost");
+        a->WriteCount(70000);
+        a->Flush();
+        int number = 1;
+        double real = 1;
+        CString text("x");
+        *a >> number >> real >> text;
+        EXPECT_EQ(number + real + text.GetLength() + a->ReadCount() + a->IsValid(), 0);
+    }
+    EXPECT_EQ(file.GetLength(), 4);
+    EXPECT_EQ(file.Write("q", 1), 1);
+}
