@@ -12,7 +12,7 @@ logs=$root/build/logs
 mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang clang-format libclang-rt-14-dev googletest
-          libbenchmark-dev python3 git locales pkg-config doxygen libglib2.0-dev
+          libbenchmark-dev git locales pkg-config doxygen libglib2.0-dev
           man-db groff-base dpkg-dev file lintian)
 missing=()
 for package in "${packages[@]}"; do
