@@ -88,7 +88,9 @@ public:
     /// when found: the stream then stands at the start of the entry line and
     /// the line buffer holds it. False otherwise: the stream stands at the next
     /// header line after the section, or at the end of the file. When the
-    /// lock or a read fails, the search finds nothing.
+    /// lock or a read fails, the search finds nothing and the stream stands
+    /// past the end of the file, so that an InsertContent that follows
+    /// changes nothing.
     bool FindEntry(const char* section, const char* key);
     /// Sets `value` to the entry's value (without its line feed), or empties it
     /// when there is no such entry.

@@ -240,17 +240,22 @@ Outcome Search(PieceReader& reader, const char* section, const char* key) {
     return outcome;
 }
 
-// Searches under a shared lock and puts a found entry line into `line`.
+// Searches under a shared lock and puts a found entry line into `line`. A
+// search that cannot lock or read finds nothing and has no position (-1).
 Outcome LookUp(FILE* stream, char* line, const char* section, const char* key) {
     Outcome outcome = {false, false, 0, '\n', {}};
     if (stream == nullptr || line == nullptr || section == nullptr || key == nullptr)
         return outcome;
     const int fd = fileno(stream);
     const FileLock lock(fd, LOCK_SH);
-    if (!lock.Usable()) return outcome;
+    if (!lock.Usable()) {
+        outcome.position = -1;
+        return outcome;
+    }
     char chunk[kChunkSize];
     PieceReader reader(fd, chunk, sizeof chunk, std::numeric_limits<off_t>::max());
     outcome = Search(reader, section, key);
+    if (reader.Failed()) outcome.position = -1;
     if (outcome.found) {
         std::memcpy(line, outcome.entry.data, outcome.entry.size);
         line[outcome.entry.size] = '\0';
@@ -404,13 +409,18 @@ void CProfile::CloseFile() {
     m_pStream = nullptr;
 }
 
-// The descriptor's offset is the position InsertContent works at.
+// The descriptor's offset is the position InsertContent works at. A search
+// that failed leaves it past the end of the file, where InsertContent refuses
+// to write: a lost position must not read as the end of a section.
 bool CProfile::FindEntry(const char* section, const char* key) {
     const Outcome outcome = LookUp(m_pStream, m_LineBuf.GetBuf(), section, key);
     m_bSectionFound = outcome.sectionFound;
     if (m_pStream == nullptr) return false;
-    return lseek(fileno(m_pStream), outcome.position, SEEK_SET) == outcome.position &&
-           outcome.found;
+    const int fd = fileno(m_pStream);
+    if (outcome.position >= 0 && lseek(fd, outcome.position, SEEK_SET) == outcome.position)
+        return outcome.found;
+    lseek(fd, 1, SEEK_END);
+    return false;
 }
 
 void CProfile::GetProfile(const char* section, const char* key, CString& value) {

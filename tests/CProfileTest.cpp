@@ -159,7 +159,8 @@ TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
 }
 
 // A lookup that cannot lock or read finds nothing, not a wrong value (the entry straddles the
-// 4 KiB read at a time); none allocates per line. Nor does a lost position let InsertContent write.
+// 4 KiB read at a time); none allocates per line. Nor does a lost position let InsertContent write,
+// after a failed search or a failed seek of its own.
 TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothingAndNoneAllocatesPerLine) {
     const std::string content = "[s]\n" + std::string(4088, '\n') + "k=vvvv\n";
     Write(content);
@@ -167,9 +168,16 @@ TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothingAndNoneAllocatesPerLine)
     for (int call = 1;; ++call) {
         PlatformSeam::Fail(nullptr, call, EIO);
         const std::string value = Get(profile, "s", "k");
-        const bool failed = PlatformSeam::Failed();
+        bool failed = PlatformSeam::Failed();
         PlatformSeam::Reset();
         EXPECT_TRUE(value == "vvvv" || (failed && value.empty())) << call;
+        PlatformSeam::Fail(nullptr, call, EIO);
+        EXPECT_FALSE(profile.FindEntry("t", "k"));
+        failed = PlatformSeam::Failed() || failed;
+        PlatformSeam::Reset();
+        profile.InsertContent("X\n", 0);  // where section t would end: the end of the file
+        EXPECT_TRUE(Read() == content + "X\n" || (failed && Read() == content)) << call;
+        Write(content);
         if (!failed) break;
     }
     CString value;
