@@ -10,10 +10,8 @@
 /// reads them back.
 ///
 /// Records follow each other with no header, tags or padding, so a reader must
-/// extract the same sequence of types the writer inserted. Sizes do not depend
-/// on the platform: char 1 byte, short 2, int, long and unsigned long 4 (long
-/// values keep their low 32 bits), float 4 and double 8 (IEEE 754); a string is
-/// an int length and its characters; a count is 2 bytes, or FF FF and an int.
+/// extract the same sequence of types the writer inserted. Each record's bytes,
+/// the same on every platform, are listed in doc/archive-format.md.
 ///
 /// The archive keeps no buffer: it hands every record to the file's stdio
 /// stream at once, one fwrite per record, and reads one back with one fread.

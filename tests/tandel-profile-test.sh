@@ -24,15 +24,26 @@ expect() {
     [[ $got == $want ]] || fail "tandel-profile $*: $got"
 }
 
-# Started at once on a file that does not exist yet: every set lands.
-for i in 1 2 3 4 5 6; do "$tool" -f "$rc" set net "k$i" "a b=c $i" & done
-wait
+# Started at once on a file that does not exist yet: every set lands, and each
+# reports success, also where the same entry is set by all of them.
+pids=()
+for i in 1 2 3 4 5 6; do
+    "$tool" -f "$rc" set net "k$i" "a b=c $i" &
+    pids+=($!)
+    "$tool" -f "$rc" set net same "$i" &
+    pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || fail "a set started at once exited $?"; done
 for i in 1 2 3 4 5 6; do expect "0|a b=c $i|" -f "$rc" get net "k$i"; done
+expect "0|[1-6]|" -f "$rc" get net same
 
 printf '[net]\nempty=\n' >"$rc"
 expect "0||" -f "$rc" get net empty
 expect "1||" -f "$rc" get net missing
 expect "1||" -f "$dir/none.rc" get net port
+expect "1||" -f "$rc/none.rc" get net port
+ln -s loop "$dir/loop"
+expect "2||*Too many levels of symbolic links" -f "$dir/loop" get net port
 [ ! -e "$dir/none.rc" ] || fail "get created the profile"
 # Refused before the file is touched.
 expect "2||tandel-profile: *" -f "$rc" set net "a=b" v

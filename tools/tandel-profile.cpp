@@ -55,8 +55,13 @@ std::unique_ptr<CProfile> OpenProfile(const char* path) {
 }
 
 int Get(const char* path, const char* file, const char* section, const char* key) {
-    // A missing profile has no entries; looking must not create it.
-    if (access(file, F_OK) != 0) return 1;
+    // A missing profile has no entries; looking must not create it. One that
+    // cannot be reached (a directory without search permission, say) is a
+    // failure, not an absent entry.
+    if (access(file, F_OK) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return 1;
+        return Fail(std::string("cannot read ") + file + ": " + std::strerror(errno));
+    }
     const std::unique_ptr<CProfile> profile = OpenProfile(path);
     CString value;
     profile->GetProfile(section, key, value);
@@ -81,11 +86,18 @@ int Set(const char* path, const char* file, const char* section, const char* key
     if (const char* refusal = Refusal(key, value)) return Fail(refusal);
     const std::unique_ptr<CProfile> owner = OpenProfile(path);
     CProfile& profile = *owner;
+    // The library reports nothing: the entry is read before and after the
+    // write to know whether it took. After it, our value stands, or another
+    // one that a process setting the same entry at the same time wrote over
+    // ours; the entry as it was before means the write did not take.
+    CString before;
+    profile.GetProfile(section, key, before);
+    const bool existed = profile.FindEntry(section, key);
     profile.WriteProfile(section, key, value);
-    // The library reports nothing: read the entry back to know it is there.
     CString stored;
     profile.GetProfile(section, key, stored);
-    if (stored == value && profile.FindEntry(section, key)) return 0;
+    if (profile.FindEntry(section, key) && (stored == value || !existed || stored != before))
+        return 0;
     if (std::strlen(section) + 3 > 255)
         return Fail("a new section's header line would be longer than 255 bytes");
     const int reason = access(file, F_OK) != 0 ? errno : access(file, W_OK) != 0 ? errno : 0;
