@@ -7,13 +7,6 @@
 #include <cstdlib>
 #include <string>
 
-// Ends the run when the library and the model differ, naming what differs.
-inline void Check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "the library differs from the model: %s\n", what);
-    std::abort();
-}
-
 // A file of this process, on tmpfs where there is one (every input rewrites it). The user's id
 // keeps it apart from a file another user's aborted run left under the same process id.
 inline const std::string& ScratchFile() {
@@ -21,6 +14,15 @@ inline const std::string& ScratchFile() {
         std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tandel-fuzz-" +
         std::to_string(getuid()) + "-" + std::to_string(getpid());
     return path;
+}
+
+// Ends the run when the library and the model differ, naming what differs. The scratch file goes
+// first: an aborted run would leave it behind.
+inline void Check(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "the library differs from the model: %s\n", what);
+    std::remove(ScratchFile().c_str());
+    std::abort();
 }
 
 #endif  // TANDEL_FUZZ_FUZZSUPPORT_H
