@@ -90,14 +90,15 @@ step "format" format_clean
 # The native tests as on a bare runner: unprivileged ("nobody", when this runs as root), with
 # neither python3, strace nor localedef on the PATH. They pass, skipping only what needs those. They
 # run in a copy of the sources and the build tree under /tmp, which any user can reach wherever
-# this tree lives; the library comes from the copy too.
+# this tree lives; the library comes from the copy too (the run path the binaries were linked with,
+# which installing replaces, names the original).
 bare_runner_tests() {
     local copy program status as=()
     copy=$(mktemp -d /tmp/tandel-bare.XXXXXX) && chmod 755 "$copy" || return 1
     git ls-files -z | xargs -0 cp --parents -t "$copy" && mkdir "$copy/build" "$copy/bin" &&
         cp -a build/native "$copy/build/" || { rm -rf "$copy"; return 1; }
     find "$copy/build" -name CMakeCache.txt -o -name CTestTestfile.cmake -o -name cmake_install.cmake \
-        -o -name 'tandel-tests*.cmake' | xargs sed -i "s#$root#$copy#g"
+        -o -name 'tandel-tests*.cmake' | xargs sed -i "/OLD_RPATH/!s#$root#$copy#g"
     for program in /usr/bin/* /usr/sbin/*; do
         case ${program##*/} in python3* | strace | localedef) ;; *) ln -sf "$program" "$copy/bin/" ;; esac
     done
