@@ -67,7 +67,7 @@ bool PlatformSeam::Failed() {
 }
 
 // A stand-in that fails by returning `failed` and traces `detail`; the last
-// argument, when given, is the exception specification of the C library's.
+// argument, when given, is the noexcept the C library declares the function with.
 #define TANDEL_SEAM(result, name, failed, detail, parameters, arguments, ...) \
     extern "C" result name parameters __VA_ARGS__ {                           \
         TANDEL_REAL(name);                                                    \
