@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the tandel-profile tool as a user would and checks its exit status, what
 # it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION
+# An i386 tool runs under $TANDEL_EMULATOR when that is set.
 set -u
-tool=$1
+# shellcheck disable=SC2206
+tool=(${TANDEL_EMULATOR:-} "$1")
 version=$2
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -18,7 +20,7 @@ fail() {
 expect() {
     local want=$1 got
     shift
-    got=$("$tool" "$@" 2>"$dir/stderr")
+    got=$("${tool[@]}" "$@" 2>"$dir/stderr")
     got="$?|$got|$(<"$dir/stderr")"
     # shellcheck disable=SC2053
     [[ $got == $want ]] || fail "tandel-profile $*: $got"
@@ -28,9 +30,9 @@ expect() {
 # reports success, also where the same entry is set by all of them.
 pids=()
 for i in 1 2 3 4 5 6; do
-    "$tool" -f "$rc" set net "k$i" "a b=c $i" &
+    "${tool[@]}" -f "$rc" set net "k$i" "a b=c $i" &
     pids+=($!)
-    "$tool" -f "$rc" set net same "$i" &
+    "${tool[@]}" -f "$rc" set net same "$i" &
     pids+=($!)
 done
 for pid in "${pids[@]}"; do wait "$pid" || fail "a set started at once exited $?"; done

@@ -3,6 +3,8 @@
 # its .deb packages (dpkg-deb -x), then builds and runs the consumer program
 # against that tree twice: through find_package and through pkg-config.
 # Usage: check.sh VERSION TOOLCHAIN_FILE_OR_EMPTY (BUILD_DIR | PACKAGE.deb...)
+# The programs run under $TANDEL_EMULATOR when that is set (an i386 build on a
+# kernel that refuses 32-bit programs).
 set -eux
 version=$1
 toolchain=$2
@@ -28,13 +30,14 @@ fi
 cmake -S "$here" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DTANDEL_VERSION="$version" \
     ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} >/dev/null
 cmake --build "$work/cmake" >/dev/null
-"$work/cmake/consumer" "$version"
+run=${TANDEL_EMULATOR:-}
+$run "$work/cmake/consumer" "$version"
 # shellcheck disable=SC2046
 g++ ${toolchain:+-m32} -std=c++17 "$here/consumer.cpp" $(pkg-config --cflags --libs tandel) \
     -Wl,-rpath,"$libdir" -o "$work/pkg-config-consumer"
-"$work/pkg-config-consumer" "$version"
+$run "$work/pkg-config-consumer" "$version"
 test -L "$libdir/libtandel.so.1"
 test -f "$libdir/libtandel.so.$version"
 test -f "$prefix"/share/man/man1/tandel-profile.1*
-"$prefix/bin/tandel-profile" -f "$work/check.rc" set s k installed
-test "$("$prefix/bin/tandel-profile" -f "$work/check.rc" get s k)" = installed
+$run "$prefix/bin/tandel-profile" -f "$work/check.rc" set s k installed
+test "$($run "$prefix/bin/tandel-profile" -f "$work/check.rc" get s k)" = installed
