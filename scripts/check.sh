@@ -66,16 +66,16 @@ fi
 
 summary=()
 failures=0
-# step NAME COMMAND...: runs the command with its output in a log, records the result.
+# step NAME COMMAND...: runs the command with its output in a log, records the result and the time.
 step() {
-    local name=$1
+    local name=$1 start=$SECONDS
     shift
     local log="$logs/${name//[^A-Za-z0-9]/-}.log"
     echo "== $name"
     if "$@" >"$log" 2>&1; then
-        summary+=("PASS  $name")
+        summary+=("PASS  $name  [$((SECONDS - start)) s]")
     else
-        summary+=("FAIL  $name  (log: ${log#"$root"/})")
+        summary+=("FAIL  $name  [$((SECONDS - start)) s]  (log: ${log#"$root"/})")
         failures=$((failures + 1))
         tail -n 60 "$log"
     fi
