@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the tandel-profile tool as a user would and checks its exit status, what
-# it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION
+# it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION SEAM,
+# where SEAM is the tool built with the flock of ProfileToolSeam.cpp.
 set -u
 tool=$1
 version=$2
+seam=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 rc=$dir/app.rc
@@ -36,6 +38,13 @@ done
 for pid in "${pids[@]}"; do wait "$pid" || fail "a set started at once exited $?"; done
 for i in 1 2 3 4 5 6; do expect "0|a b=c $i|" -f "$rc" get net "k$i"; done
 expect "0|[1-6]|" -f "$rc" get net same
+
+# set reports what became of its own write: one that landed succeeds although another writer set
+# the entry back right after it, one that the library refused fails with the library's reason.
+printf '[s]\nk=old\n' >"$rc"
+TANDEL_TEST_FLOCK="$tool -f $rc set s k old" tool=$seam expect "0||" -f "$rc" set s k new
+cmp -s "$rc" <(printf '[s]\nk=old\n') || fail "the other writer did not come in"
+TANDEL_TEST_FLOCK=fail tool=$seam expect "2||*: cannot write $rc: Input/output error" -f "$rc" set s k x
 
 printf '[net]\nempty=\n' >"$rc"
 expect "0||" -f "$rc" get net empty
