@@ -184,7 +184,8 @@ TEST(CSocketTest, GetLocalIPGivesTheFirstIPv4AddressOfTheHostsName) {
 }
 
 // Closed objects whose descriptor number another object now holds: each operation fails as on a
-// closed descriptor (errno EBADF) without a platform call, so the other socket stays unbound.
+// closed descriptor (its result, what it throws, errno EBADF) and makes no platform call (none is
+// traced after them), so the other socket stays unbound.
 TEST(CSocketTest, AClosedObjectActsOnNoDescriptor) {
     CSocket a, u, b, client;
     a.Socket();
@@ -196,28 +197,24 @@ TEST(CSocketTest, AClosedObjectActsOnNoDescriptor) {
     CString ip("kept");
     int port = 7, value = 1, length = 4;
     const std::pair<std::function<int()>, const char*> kSteps[] = {
-        {[&] { return a.Bind(0); }, "9"},
-        {[&] { return a.Listen(1); }, "0 ! Listen error"},
-        {[&] { return a.Accept(client); }, "0 ! Accept error"},
-        {[&] { return a.Connect("127.0.0.1", 9); }, "0"},
-        {[&] { return a.Send(buf, 1); }, "-1"},
-        {[&] { return a.Receive(buf, 1); }, "-1"},
-        {[&] { return u.SendTo(buf, 1, "127.0.0.1", 9); }, "-1"},
-        {[&] { return u.ReceiveFrom(buf, 1, ip, port); }, "-1"},
-        {[&] { return a.SetSockOpt(SO_REUSEADDR, &value, 4), 0; }, "0 ! SetSockOpt error"},
-        {[&] { return a.GetSockOpt(SO_TYPE, &value, &length), 0; }, "0 ! SetSockOpt error"},
+        {[&] { return a.Bind(0); }, "9 "},
+        {[&] { return a.Listen(1); }, "0 Listen error"},
+        {[&] { return a.Accept(client); }, "0 Accept error"},
+        {[&] { return a.Connect("127.0.0.1", 9); }, "0 "},
+        {[&] { return a.Send(buf, 1); }, "-1 "},
+        {[&] { return a.Receive(buf, 1); }, "-1 "},
+        {[&] { return u.SendTo(buf, 1, "127.0.0.1", 9); }, "-1 "},
+        {[&] { return u.ReceiveFrom(buf, 1, ip, port); }, "-1 "},
+        {[&] { return a.SetSockOpt(SO_REUSEADDR, &value, 4), 0; }, "0 SetSockOpt error"},
+        {[&] { return a.GetSockOpt(SO_TYPE, &value, &length), 0; }, "0 SetSockOpt error"},
     };
     for (const auto& [call, expected] : kSteps) {
         PlatformSeam::Reset();
         errno = 0;
         int result = 0;
         const std::string thrown = ThrownMessage([&, &call = call] { result = call(); });
-        const std::string calls = PlatformSeam::Trace();
-        EXPECT_EQ(std::to_string(result) + (calls.empty() ? "" : " " + calls) +
-                      (thrown.empty() ? "" : " ! " + thrown),
-                  expected);
+        EXPECT_EQ(std::to_string(result) + " " + thrown + PlatformSeam::Trace(), expected);
         EXPECT_EQ(errno, EBADF) << expected;
     }
     EXPECT_EQ(LocalPort(reused), 0);
-    EXPECT_EQ(Text(ip) + std::to_string(port), "kept7");
 }
