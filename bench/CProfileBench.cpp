@@ -1,7 +1,8 @@
 // CProfile lookups and writes on profiles of 10, 1,000 and 10,000 lines in
 // /tmp, the file system the tests use (TANDEL_BENCH_DIR chooses another).
 //
-// Floors make the same platform calls by hand. A lookup: pread in 4 KiB chunks
+// Floors make the same platform calls by hand, but for the path check (one
+// fstatat an operation, see README.md). A lookup: pread in 4 KiB chunks
 // from the start, scanning lines up to the entry's, without a lock
 // ("floor") and with the shared flock around it ("floor_locked"). A write:
 // flock, fstat, pread the whole file into a buffer kept across iterations,

@@ -106,6 +106,9 @@ void ModelWrite(std::string& file, const std::string& section, const std::string
             end = piece.start + piece.size;
             if (file[end - 1] == '\n') break;
         }
+        // The same entry as the last line, only without its line feed, stays.
+        if (end == file.size() && entry.compare(0, entry.size() - 1, file, search.position) == 0)
+            return;
         file.replace(search.position, end - search.position, entry);
         return;
     }

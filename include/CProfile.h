@@ -24,11 +24,26 @@ class CString;
 ///   belong to none and are never found. The first occurrence of a section,
 ///   and the first line of a key within it, win.
 ///
-/// A profile object holds one stdio stream on the file and a 257-byte line
-/// buffer. Not copyable. It reads and writes the stream's descriptor directly
-/// (positioned reads and writes), so every operation sees the file as it is on
-/// disk at that moment, including what other processes wrote since the last
-/// call.
+/// A profile object holds one stdio stream on the file, a descriptor of the
+/// file's directory (O_PATH: it reads and writes nothing, but counts against
+/// the process's limit of open files), and one block of 544 bytes (540 on
+/// 32-bit x86): the 257-byte line buffer, then what the object knows of its
+/// path (the directory, the last component, the file it holds). Not copyable.
+/// It reads and writes the stream's descriptor directly (positioned reads and
+/// writes), so every operation sees the file as it is on disk at that moment,
+/// including what other processes wrote since the last call.
+///
+/// An object follows its path. Every lookup and write first checks (one
+/// fstatat) that the path still names the file the object holds; when another
+/// file has taken its place (a rename over it, as editors and `sed -i` do) or
+/// the held file has no links left, it opens the path again as OpenFile does
+/// and works on the file that is there now. When the path names no file, a
+/// lookup finds nothing and a write creates the file as OpenFile would. The
+/// path's directory is the one it named at open, whatever the process's
+/// working directory becomes; a symbolic link as the last component is
+/// followed anew each time, as open() follows it. When the path cannot be
+/// checked at all (search permission on the directory lost, say), the object
+/// keeps using the file it holds.
 ///
 /// Sharing a profile: lookups hold a shared advisory lock (flock) on the file
 /// across their search; WriteProfile and InsertContent hold an exclusive one
@@ -36,12 +51,18 @@ class CString;
 /// within one process, that reach the file through this class therefore never
 /// lose each other's entries nor read a half-written file. A file system that
 /// refuses locks is used unlocked. Programs that read or write the file by
-/// other means are not held back. One object is not for concurrent use by
-/// several threads; an object inherited across fork shares its lock with the
-/// parent's, so a child process opens its own. Creating a missing profile sets
-/// the process's file-creation mask to 077 for the length of one open():
-/// files and directories other threads create meanwhile get no group or other
-/// permission bits, and a umask() another thread calls meanwhile is undone.
+/// other means are not held back. Locks stay on the file: an operation locks
+/// the file it holds, then checks the path. So a program that replaces the
+/// file while it holds an exclusive flock on the old one is waited for, then
+/// followed, and no write is lost; one that replaces the file without that
+/// lock can still make a write that overlaps the replacement land in the
+/// replaced file, and be lost with it. One object is not for concurrent use
+/// by several threads; an object inherited across fork shares its lock with
+/// the parent's, so a child process opens its own. Creating a missing
+/// profile sets the process's file-creation mask to 077 for the length of one
+/// open(): files and directories other threads create meanwhile get no group
+/// or other permission bits, and a umask() another thread calls meanwhile is
+/// undone.
 ///
 /// A write changes the file in place, never replacing it: the file keeps its
 /// inode, and with it its owner, permission bits and other links. A write
@@ -73,24 +94,25 @@ public:
     CProfile(const CProfile&) = delete;
     CProfile& operator=(const CProfile&) = delete;
 
-    /// Closes the file the object holds, if any, then opens `path` for reading
-    /// and writing. A missing file is created, empty, with permission bits 0600
-    /// (the caller's file-creation mask is restored); an existing file is never
-    /// emptied. A file that may be read but not written (EACCES, EROFS) is
-    /// opened read-only: lookups work and writes do nothing. No directory is
-    /// created. Nothing is reported: when no stream could be had, lookups find
-    /// nothing and writes do nothing.
+    /// Closes the file (and its directory) the object holds, if any, then
+    /// opens `path` for reading and writing. A missing file is created, empty,
+    /// with permission bits 0600 (the caller's file-creation mask is
+    /// restored); an existing file is never emptied. A file that may be read
+    /// but not written (EACCES, EROFS) is opened read-only: lookups work and
+    /// writes are refused. No directory is created. Nothing is reported here:
+    /// when no stream could be had, lookups find nothing and writes are
+    /// refused with the open's errno.
     void OpenFile(const char* path);
-    /// Closes the file; a second call does nothing.
+    /// Closes the file and its directory; a second call does nothing.
     void CloseFile();
 
     /// Searches the file from its start for `key` in the first `section`. True
     /// when found: the stream then stands at the start of the entry line and
     /// the line buffer holds it. False otherwise: the stream stands at the next
     /// header line after the section, or at the end of the file. When the
-    /// lock or a read fails, the search finds nothing and the stream stands
-    /// past the end of the file, so that an InsertContent that follows
-    /// changes nothing.
+    /// section or key is null, the path names no file, or the lock or a read
+    /// fails, the search finds nothing and the stream stands past the end of
+    /// the file, so that an InsertContent that follows changes nothing.
     bool FindEntry(const char* section, const char* key);
     /// Sets `value` to the entry's value (without its line feed), or empties it
     /// when there is no such entry.
@@ -115,15 +137,25 @@ public:
     /// disk, say) puts the old content back: the file is always either the old
     /// one or the new one. Writing the value an entry already has writes
     /// nothing.
+    ///
+    /// errno tells whether the write landed: 0 when the entry stands as asked
+    /// (written, or already there); else why it was refused: EINVAL for what
+    /// the format cannot hold (a null section or key included); for an object
+    /// without a stream, why its open failed (EBADF once closed); EACCES or
+    /// EROFS for a file opened read-only; EAGAIN for a file replaced again and
+    /// again faster than it could be opened; otherwise the failing call's own
+    /// (EIO for a write cut short without one).
     void WriteProfile(const char* section, const char* key, const char* value);
-    /// Writes `value` in decimal ("%d") with the string form.
+    /// Writes `value` in decimal ("%d") with the string form; errno as there.
     void WriteProfile(const char* section, const char* key, int value);
     /// Replaces the `length` bytes after the stream's position (where the last
     /// FindEntry left it; lookups and writes do not move it) with `text` and
     /// keeps everything after them; the file is cut to its new length. The
     /// search and this call are two operations: another process may change
-    /// the file between them. When the position cannot be had or any step
-    /// fails, the file keeps its old content.
+    /// the file between them; when the path names another file by then, or
+    /// none, nothing is written (errno ESTALE or ENOENT). When the position
+    /// cannot be had or lies past the end of the file (EINVAL), or any step
+    /// fails, the file keeps its old content. errno as for WriteProfile.
     void InsertContent(const char* text, unsigned long length);
 
 private:

@@ -22,6 +22,13 @@ const int SOCKET_WRONG_KIND = -8965359;
 /// the option calls throw CException on failure; binding and connecting return
 /// a code; the transfers return the platform call's own result.
 ///
+/// A closed object (after Close(), or after a failed Socket()) makes no
+/// platform call: its descriptor number may belong to another socket by now.
+/// Each operation fails as on a closed descriptor, with errno EBADF, in the
+/// form it reports failures in: Bind returns EBADF, Connect 0, the transfers
+/// -1; Listen, Accept and the option calls throw their failure texts. The
+/// kind checks still come first; Socket() starts the object over.
+///
 /// Hosts are IPv4 dotted-decimal text; no host name is ever looked up, and
 /// text that does not convert stands for 0.0.0.0.
 ///

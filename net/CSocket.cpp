@@ -37,6 +37,15 @@ bool RefuseNegativeLength(int len) {
     return true;
 }
 
+// A closed object's descriptor number may belong to another socket by now:
+// nothing is done with it, and the caller learns what a closed descriptor
+// gives, EBADF.
+bool RefuseClosed(bool closed) {
+    if (!closed) return false;
+    errno = EBADF;
+    return true;
+}
+
 }  // namespace
 
 CSocket::CSocket() : m_nSd(-1), m_bTcp(true), m_bClosed(false) {
@@ -67,6 +76,7 @@ int CSocket::Socket(int type) {
 }
 
 int CSocket::Bind(int port) {
+    if (RefuseClosed(m_bClosed)) return EBADF;
     m_LocalAddr.sin_family = AF_INET;
     m_LocalAddr.sin_port = htons(static_cast<std::uint16_t>(port));
     m_LocalAddr.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -75,6 +85,7 @@ int CSocket::Bind(int port) {
 
 int CSocket::Listen(int backlog) {
     if (!m_bTcp) throw CException("Using UDP,but you want to listen");
+    if (RefuseClosed(m_bClosed)) throw CException("Listen error");
     const int result = listen(m_nSd, backlog);
     if (result < 0) throw CException("Listen error");
     return result;
@@ -84,6 +95,7 @@ int CSocket::Accept(CSocket& client) {
     if (!m_bTcp) throw CException("Using UDP,but you want to accept");
     // The listener would lose its own descriptor to the accepted one.
     if (&client == this) throw CException("Accept error");
+    if (RefuseClosed(m_bClosed)) throw CException("Accept error");
     // A server loop may reuse one client object: the descriptor it still
     // holds would otherwise be lost, as in Socket().
     if (!client.m_bClosed && client.m_nSd != -1) {
@@ -101,6 +113,7 @@ int CSocket::Accept(CSocket& client) {
 
 int CSocket::Connect(const char* host, int port) {
     if (!m_bTcp) throw CException("Using UDP,but you want to connect");
+    if (RefuseClosed(m_bClosed)) return 0;
     sockaddr_in destination = Destination(host, port);
     return connect(m_nSd, AsSockaddr(&destination), sizeof destination) >= 0 ? 1 : 0;
 }
@@ -113,7 +126,7 @@ void CSocket::Close() {
 
 int CSocket::Send(const void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
-    if (RefuseNegativeLength(len)) return -1;
+    if (RefuseNegativeLength(len) || RefuseClosed(m_bClosed)) return -1;
     // A peer that has gone must not end the process with SIGPIPE: the caller
     // gets -1 and EPIPE instead.
     return static_cast<int>(send(m_nSd, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL));
@@ -121,13 +134,13 @@ int CSocket::Send(const void* buf, int len, int flags) {
 
 int CSocket::Receive(void* buf, int len, int flags) {
     if (!m_bTcp) return SOCKET_WRONG_KIND;
-    if (RefuseNegativeLength(len)) return -1;
+    if (RefuseNegativeLength(len) || RefuseClosed(m_bClosed)) return -1;
     return static_cast<int>(recv(m_nSd, buf, static_cast<std::size_t>(len), flags));
 }
 
 int CSocket::SendTo(const void* buf, int len, const char* host, int port, int flags) {
     if (m_bTcp) return SOCKET_WRONG_KIND;
-    if (RefuseNegativeLength(len)) return -1;
+    if (RefuseNegativeLength(len) || RefuseClosed(m_bClosed)) return -1;
     sockaddr_in destination = Destination(host, port);
     return static_cast<int>(sendto(m_nSd, buf, static_cast<std::size_t>(len), flags,
                                    AsSockaddr(&destination), sizeof destination));
@@ -135,7 +148,7 @@ int CSocket::SendTo(const void* buf, int len, const char* host, int port, int fl
 
 int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) {
     if (m_bTcp) return SOCKET_WRONG_KIND;
-    if (RefuseNegativeLength(len)) return -1;
+    if (RefuseNegativeLength(len) || RefuseClosed(m_bClosed)) return -1;
     sockaddr_in sender;
     std::memset(&sender, 0, sizeof sender);
     socklen_t length = sizeof sender;
@@ -148,11 +161,13 @@ int CSocket::ReceiveFrom(void* buf, int len, CString& ip, int& port, int flags) 
 }
 
 void CSocket::SetSockOpt(int optname, const void* optval, int optlen, int level) {
+    if (RefuseClosed(m_bClosed)) throw CException("SetSockOpt error");
     if (setsockopt(m_nSd, level, optname, optval, static_cast<socklen_t>(optlen)) == -1)
         throw CException("SetSockOpt error");
 }
 
 void CSocket::GetSockOpt(int optname, void* optval, int* optlen, int level) {
+    if (RefuseClosed(m_bClosed)) throw CException("SetSockOpt error");
     // The platform's length is a socklen_t: pass a copy, not the caller's int
     // under another type. A null length goes through as null and is refused.
     socklen_t length = optlen != nullptr ? static_cast<socklen_t>(*optlen) : 0;

@@ -85,26 +85,29 @@ TEST_F(CProfileTest, OpeningCreatesPrivatelyKeepsContentAndClosesOnce) {
     EXPECT_EQ(Get(profile, "s", "k"), "v");
     profile.CloseFile();
     profile.CloseFile();
-    EXPECT_EQ(OpenDescriptors(), before - 1);
+    EXPECT_EQ(OpenDescriptors(), before - 2);  // the file's and its directory's
     EXPECT_EQ(Get(profile, "s", "k"), "");
     profile.WriteProfile("s", "k", "changed");
+    EXPECT_EQ(errno, EBADF);
     // A file that may be read but not written is opened read-only.
-    PlatformSeam::Fail("fopen", 1, EACCES);  // refuses "r+"
+    PlatformSeam::Fail("openat", 2, EACCES);  // refuses reading and writing
     CProfile readOnly(path_.c_str());
     EXPECT_EQ(Get(readOnly, "s", "k"), "v");
     readOnly.WriteProfile("t", "new", "entry");
+    EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(Read(), "[s]\nk=v\n");
     // Without its directory there is no stream: nothing found, nothing created.
     CProfile nowhere(directory_.File("missing/test.rc").c_str());
     EXPECT_EQ(Get(nowhere, "s", "k"), "");
     nowhere.WriteProfile("s", "k", "v");
+    EXPECT_EQ(errno, ENOENT);
     EXPECT_NE(access(directory_.File("missing").c_str(), F_OK), 0);
     // The default profile, refused here so that it is not created.
     PlatformSeam::Reset();
-    PlatformSeam::Fail("fopen", 1, EROFS);
+    PlatformSeam::Fail("openat", 1, EROFS);
     CProfile().WriteProfile("s", "k", "v");
-    EXPECT_EQ(PlatformSeam::Trace(),
-              "fopen(/etc/velonix/Tandel.rc,r+) fopen(/etc/velonix/Tandel.rc,r)");
+    EXPECT_EQ(PlatformSeam::Trace() + " " + std::strerror(errno),
+              "openat(/etc/velonix) Read-only file system");
 }
 
 // Each write, with lengths up to the format's limits, runs with each platform call failing in
@@ -265,4 +268,59 @@ TEST_F(CProfileTest, AKilledWriterLeavesTheOldOrTheNewFile) {
         const std::string now = Read();
         EXPECT_TRUE(now == shorter || now == longer || now == shrinkWindow) << round << ": " << now;
     }
+}
+
+// A daemon's object, opened with a relative path and kept open while other programs replace its
+// file (by rename, with one of another size), change the working directory and remove the file.
+TEST_F(CProfileTest, ALongLivedObjectFollowsItsPathAsOpenWould) {
+    TempDir elsewhere;
+    MakeFile(elsewhere.File("test.rc"), "[s]\nk=elsewhere\n");
+    const std::string pad = "[t]\n" + std::string(40, 'p') + "=\n", other = directory_.File("n");
+    const std::string cwd = std::filesystem::current_path();
+    Write("[s]\nk=0\n");
+    ASSERT_EQ(chdir(directory_.path), 0);
+    CProfile daemon("test.rc");
+    const struct {
+        std::function<void()> change;
+        const char* lookup;  // null: the write comes first
+        const char* value;
+        std::string after;
+    } kCases[] = {
+        {[&] { MakeFile(other, "[s]\nk=new\n"), rename(other.c_str(), path_.c_str()); }, "new", "1",
+         "[s]\nk=1\n"},
+        {[&] { MakeFile(other, pad + "[s]\nk=x\n"), rename(other.c_str(), path_.c_str()); },
+         nullptr, "2", pad + "[s]\nk=2\n"},
+        {[&] { EXPECT_EQ(chdir(elsewhere.path), 0); }, "2", "3", pad + "[s]\nk=3\n"},
+        {[&] { unlink(path_.c_str()); }, "", "4", "[s]\nk=4\n"},
+    };
+    for (const auto& c : kCases) {
+        c.change();
+        if (c.lookup != nullptr) {
+            EXPECT_EQ(Get(daemon, "s", "k"), c.lookup) << c.value;
+        }
+        daemon.WriteProfile("s", "k", c.value);
+        EXPECT_EQ(errno, 0) << c.value;
+        EXPECT_EQ(Read(), c.after) << c.value;
+    }
+    ASSERT_EQ(chdir(cwd.c_str()), 0);
+    struct stat status;
+    ASSERT_EQ(stat(path_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(FileBytes(elsewhere.File("test.rc")), "[s]\nk=elsewhere\n");
+}
+
+// An unchanged last line without a line feed is not written again; a search given no section or
+// key leaves no position for InsertContent, as a failed search does.
+TEST_F(CProfileTest, NothingIsWrittenForAnUnchangedLastLineOrAfterANullSearch) {
+    Write("[s]\nk=v");
+    CProfile profile(path_.c_str());
+    profile.WriteProfile("s", "k", "v");
+    EXPECT_EQ(errno, 0);
+    for (const auto& [section, key] :
+         {std::pair<const char*, const char*>{nullptr, "k"}, {"s", nullptr}}) {
+        EXPECT_FALSE(profile.FindEntry(section, key));
+        profile.InsertContent("x=1\n", 0);
+        EXPECT_EQ(errno, EINVAL);
+    }
+    EXPECT_EQ(Read(), "[s]\nk=v");
 }

@@ -95,7 +95,7 @@ TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
         {[&] { return (fd = server.Socket()) >= 0; }, "1 socket"},
         {[&] { return refused.Socket(-1); }, "0 close socket ! Create a socket description error"},
         {[&] { return maxSd == fd; }, "1"},  // neither Close nor a failed Socket lowers it
-        {[&] { return refused.Listen(1); }, "0 listen ! Listen error"},
+        {[&] { return spare.Listen(1); }, "0 listen ! Listen error"},  // connected
         {[&] { return fresh.reset(), 0; }, "0 close"},
         {[&] { return open->Socket(), open.reset(), 0; }, "0 socket close"},
         {[&] { return maxSd = 100000; }, "100000"},
@@ -181,4 +181,40 @@ TEST(CSocketTest, GetLocalIPGivesTheFirstIPv4AddressOfTheHostsName) {
     g_lookedUp.clear();
     EXPECT_STREQ(CSocket().GetLocalIP(), "0.0.0.0");
     EXPECT_EQ(g_lookedUp, "");  // a failed name is not looked up
+}
+
+// Closed objects whose descriptor number another object now holds: each operation fails as on a
+// closed descriptor (its result, what it throws, errno EBADF) and makes no platform call (none is
+// traced after them), so the other socket stays unbound.
+TEST(CSocketTest, AClosedObjectActsOnNoDescriptor) {
+    CSocket a, u, b, client;
+    a.Socket();
+    a.Close();
+    u.Socket(SOCK_DGRAM);
+    u.Close();
+    const int reused = b.Socket(SOCK_DGRAM);
+    char buf[4] = "abc";
+    CString ip("kept");
+    int port = 7, value = 1, length = 4;
+    const std::pair<std::function<int()>, const char*> kSteps[] = {
+        {[&] { return a.Bind(0); }, "9 "},
+        {[&] { return a.Listen(1); }, "0 Listen error"},
+        {[&] { return a.Accept(client); }, "0 Accept error"},
+        {[&] { return a.Connect("127.0.0.1", 9); }, "0 "},
+        {[&] { return a.Send(buf, 1); }, "-1 "},
+        {[&] { return a.Receive(buf, 1); }, "-1 "},
+        {[&] { return u.SendTo(buf, 1, "127.0.0.1", 9); }, "-1 "},
+        {[&] { return u.ReceiveFrom(buf, 1, ip, port); }, "-1 "},
+        {[&] { return a.SetSockOpt(SO_REUSEADDR, &value, 4), 0; }, "0 SetSockOpt error"},
+        {[&] { return a.GetSockOpt(SO_TYPE, &value, &length), 0; }, "0 SetSockOpt error"},
+    };
+    for (const auto& [call, expected] : kSteps) {
+        PlatformSeam::Reset();
+        errno = 0;
+        int result = 0;
+        const std::string thrown = ThrownMessage([&, &call = call] { result = call(); });
+        EXPECT_EQ(std::to_string(result) + " " + thrown + PlatformSeam::Trace(), expected);
+        EXPECT_EQ(errno, EBADF) << expected;
+    }
+    EXPECT_EQ(LocalPort(reused), 0);
 }

@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <cstdarg>
 #include <new>
 
 namespace {
@@ -82,12 +84,24 @@ TANDEL_SEAM(int, flock, -1, "", (int fd, int operation), (fd, operation), noexce
 TANDEL_SEAM(FILE*, fopen, nullptr, std::string(path) + "," + mode,
             (const char* path, const char* mode), (path, mode))
 TANDEL_SEAM(int, fstat, -1, "", (int fd, struct stat* status), (fd, status), noexcept)
+TANDEL_SEAM(int, fstatat64, -1, "", (int fd, const char* name, struct stat64* s, int flags),
+            (fd, name, s, flags), noexcept)
 TANDEL_SEAM(int, ftruncate, -1, "", (int fd, off_t length), (fd, length), noexcept)
 TANDEL_SEAM(int, getsockopt, -1, "", (int fd, int level, int name, void* v, socklen_t* n),
             (fd, level, name, v, n), noexcept)
 TANDEL_SEAM(int, listen, -1, "", (int fd, int backlog), (fd, backlog), noexcept)
 TANDEL_SEAM(off_t, lseek, -1, "", (int fd, off_t at, int whence), (fd, at, whence), noexcept)
 TANDEL_SEAM(int, lstat, -1, "", (const char* path, struct stat* status), (path, status), noexcept)
+// Traces the path; passes the mode on only where there is one.
+extern "C" int openat(int fd, const char* path, int flags, ...) {
+    TANDEL_REAL(openat);
+    va_list rest;
+    va_start(rest, flags);
+    const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(rest, mode_t) : 0;
+    va_end(rest);
+    return Trips("openat", path) ? -1 : real(fd, path, flags, mode);
+}
+
 TANDEL_SEAM(ssize_t, pread, -1, "", (int fd, void* to, size_t n, off_t at), (fd, to, n, at))
 TANDEL_SEAM(ssize_t, recv, -1, "", (int fd, void* to, size_t n, int flags), (fd, to, n, flags))
 TANDEL_SEAM(ssize_t, recvfrom, -1, "",

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Runs the tandel-profile tool as a user would and checks its exit status, what
-# it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION
-# An i386 tool runs under $TANDEL_EMULATOR when that is set.
+# it prints and the file it leaves. Usage: tandel-profile-test.sh TOOL VERSION SEAM,
+# where SEAM is the tool built with the flock of ProfileToolSeam.cpp. i386 tools
+# run under $TANDEL_EMULATOR when that is set.
 set -u
 # shellcheck disable=SC2206
-tool=(${TANDEL_EMULATOR:-} "$1")
+run=(${TANDEL_EMULATOR:-})
+tool=$1
 version=$2
+seam=$3
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 rc=$dir/app.rc
@@ -20,7 +23,7 @@ fail() {
 expect() {
     local want=$1 got
     shift
-    got=$("${tool[@]}" "$@" 2>"$dir/stderr")
+    got=$("${run[@]}" "$tool" "$@" 2>"$dir/stderr")
     got="$?|$got|$(<"$dir/stderr")"
     # shellcheck disable=SC2053
     [[ $got == $want ]] || fail "tandel-profile $*: $got"
@@ -30,14 +33,20 @@ expect() {
 # reports success, also where the same entry is set by all of them.
 pids=()
 for i in 1 2 3 4 5 6; do
-    "${tool[@]}" -f "$rc" set net "k$i" "a b=c $i" &
+    "${run[@]}" "$tool" -f "$rc" set net "k$i" "a b=c $i" &
     pids+=($!)
-    "${tool[@]}" -f "$rc" set net same "$i" &
+    "${run[@]}" "$tool" -f "$rc" set net same "$i" &
     pids+=($!)
 done
 for pid in "${pids[@]}"; do wait "$pid" || fail "a set started at once exited $?"; done
 for i in 1 2 3 4 5 6; do expect "0|a b=c $i|" -f "$rc" get net "k$i"; done
 expect "0|[1-6]|" -f "$rc" get net same
+
+# set reports what became of its own write: one that landed succeeds although another writer set
+# the entry back right after it (one that the library refused fails with its reason, below).
+printf '[s]\nk=old\n' >"$rc"
+TANDEL_TEST_FLOCK="${run[*]} $tool -f $rc set s k old" tool=$seam expect "0||" -f "$rc" set s k new
+cmp -s "$rc" <(printf '[s]\nk=old\n') || fail "the other writer did not come in"
 
 printf '[net]\nempty=\n' >"$rc"
 expect "0||" -f "$rc" get net empty

@@ -84,25 +84,16 @@ int Set(const char* path, const char* file, const char* section, const char* key
     if (std::strpbrk(section, "]\n") != nullptr)
         return Fail("a section name cannot contain ']' or a line feed");
     if (const char* refusal = Refusal(key, value)) return Fail(refusal);
-    const std::unique_ptr<CProfile> owner = OpenProfile(path);
-    CProfile& profile = *owner;
-    // The library reports nothing: the entry is read before and after the
-    // write to know whether it took. After it, our value stands, or another
-    // one that a process setting the same entry at the same time wrote over
-    // ours; the entry as it was before means the write did not take.
-    CString before;
-    profile.GetProfile(section, key, before);
-    const bool existed = profile.FindEntry(section, key);
-    profile.WriteProfile(section, key, value);
-    CString stored;
-    profile.GetProfile(section, key, stored);
-    if (profile.FindEntry(section, key) && (stored == value || !existed || stored != before))
-        return 0;
-    if (std::strlen(section) + 3 > 255)
+    // The library leaves errno 0 when the entry stands as asked, and the
+    // reason when it refused the write: its own write, not what another
+    // process may have set since.
+    const std::unique_ptr<CProfile> profile = OpenProfile(path);
+    profile->WriteProfile(section, key, value);
+    const int error = errno;
+    if (error == 0) return 0;
+    if (error == EINVAL && std::strlen(section) + 3 > 255)
         return Fail("a new section's header line would be longer than 255 bytes");
-    const int reason = access(file, F_OK) != 0 ? errno : access(file, W_OK) != 0 ? errno : 0;
-    return Fail(std::string("cannot write ") + file +
-                (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+    return Fail(std::string("cannot write ") + file + ": " + std::strerror(error));
 }
 
 }  // namespace
