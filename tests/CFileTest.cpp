@@ -2,9 +2,6 @@
 
 #include "TestSupport.h"
 
-// A copy would close the one stream twice.
-static_assert(!std::is_copy_constructible_v<CFile> && !std::is_copy_assignable_v<CFile>);
-
 namespace {
 
 // What XCreateDirectory prints for `path`, then its result.

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cwchar>
+#include <sstream>
 
 #include "TestSupport.h"
 
@@ -58,6 +59,46 @@ TEST(CStringTest, TextsMayBeNullOrTheStringsOwn) {
     for (int i = 5; i < 64; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;  // nothing stale behind
 }
 
+// One row per call and its result, in order: the searches, the comparisons with a text, the
+// concatenations (which leave their operand), the case conversion and the stream operators.
+TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
+    CString s("Hello, World"), nul("AB_CB"), word("x");
+    nul.GetBuffer()[2] = '\0';
+    const std::pair<long, long> kNumbers[] = {
+        {s.Find('o') - s.GetBuffer(), 4},
+        {s.Find('\0') - s.GetBuffer(), 12},  // the terminator
+        {s.Find('z') == nullptr, 1},
+        {s.FindIndex('o'), 4},
+        {nul.FindIndex('C'), 3},  // by the length, past the NUL
+        {nul.FindIndex('\0'), 2},
+        {s.FindIndex('z'), -1},
+        {s.ReverseFindIndex('o'), 8},
+        {nul.ReverseFindIndex('B'), 1},  // up to the NUL
+        {s.ReverseFindIndex('z'), -1},
+        {s != "Hello, World", 0},
+        {s != "Hello", 1},
+        {s != static_cast<const char*>(nullptr), 1},
+        {CString("x").IsEmpty(), 0},
+        {CString().IsEmpty(), 1},
+    };
+    for (std::size_t i = 0; i < std::size(kNumbers); ++i)
+        EXPECT_EQ(kNumbers[i].first, kNumbers[i].second) << "row " << i;
+    std::istringstream in("  first\tsecond ");
+    std::ostringstream out;
+    const std::pair<std::string, std::string> kTexts[] = {
+        {Text(s + "!"), "Hello, World!"},
+        {Text(s + CString("?")), "Hello, World?"},
+        {Text(s), "Hello, World"},
+        {(nul.MakeLower(), Text(nul)), std::string("ab\0cb", 5)},
+        {(out << nul, out.str()), "ab"},
+        {(in >> word, Text(word)), "first"},
+        {(in >> word, Text(word)), "second"},
+        {(in >> word, Text(word) + (in.fail() ? " failed" : "")), " failed"},
+    };
+    for (std::size_t i = 0; i < std::size(kTexts); ++i)
+        EXPECT_EQ(kTexts[i].first, kTexts[i].second) << "row " << i;
+}
+
 TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     ExpectSameAsSnprintf("%d|%i|%5d|%-5d|%05d|%+d|% d|%'d|%Id %s", INT_MIN, 1, 2, 3, 4, 5, 6,
                          1234567, 89, "int");
@@ -105,6 +146,11 @@ TEST(CStringTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize) {
     // Characters and the block the size rule gives them.
     const std::pair<int, std::size_t> kBlockRule[] = {
         {0, 32}, {1, 64}, {31, 64}, {32, 96}, {63, 96}, {64, 128}, {100, 160}, {65503, 65536}};
+    {
+        ArrayAllocations allocations;
+        CString fresh;
+        EXPECT_EQ(allocations.sizes, Sizes{32});
+    }
     CString target(std::string(100, 'y').c_str());
     for (const auto& [length, block] : kBlockRule) {
         const std::string text(length, 'x');
