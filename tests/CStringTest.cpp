@@ -59,12 +59,17 @@ TEST(CStringTest, TextsMayBeNullOrTheStringsOwn) {
     for (int i = 5; i < 64; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;  // nothing stale behind
 }
 
-// One row per call and its result, in order: the searches, the comparisons with a text, the
+// One row per call and its result, in order: the searches, the characters, the comparisons, the
 // concatenations (which leave their operand), the case conversion and the stream operators.
 TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
     CString s("Hello, World"), nul("AB_CB"), word("x");
     nul.GetBuffer()[2] = '\0';
     const std::pair<long, long> kNumbers[] = {
+        {s.Find("World") - s.GetBuffer(), 7},
+        {s.FindIndex("World"), 7},
+        {s.FindIndex(""), 0},
+        {CString().FindIndex(""), -1},
+        {nul.FindIndex("CB"), -1},  // the text ends at the NUL
         {s.Find('o') - s.GetBuffer(), 4},
         {s.Find('\0') - s.GetBuffer(), 12},  // the terminator
         {s.Find('z') == nullptr, 1},
@@ -75,6 +80,17 @@ TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
         {s.ReverseFindIndex('o'), 8},
         {nul.ReverseFindIndex('B'), 1},  // up to the NUL
         {s.ReverseFindIndex('z'), -1},
+        {s[0], 'H'},
+        {s.GetAt(12), 0},  // the terminator
+        {s[13], -1},
+        {s[-1], -1},
+        {s == CString("Hello, World"), 1},
+        {nul == CString("AB"), 1},
+        {nul != CString("AB"), 0},
+        {s.EqualByNoCase("hELLO, wORLD"), 1},
+        {s.EqualByNoCase("hello"), 0},
+        {nul.EqualByNoCase("ab"), 0},
+        {nul.EqualByNoCase("ab_cb"), 0},  // a NUL never matches
         {s != "Hello, World", 0},
         {s != "Hello", 1},
         {s != static_cast<const char*>(nullptr), 1},
