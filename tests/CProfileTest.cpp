@@ -1,12 +1,12 @@
 // What the fuzzer's model does not reach: the longest lines, failing calls, processes, memory.
 #include "CProfile.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "TestSupport.h"
@@ -63,21 +63,54 @@ std::vector<std::string> Calls(const std::function<void()>& action) {
     return calls;
 }
 
-// Where the last call of `function` is among `calls`.
-std::size_t Last(const std::vector<std::string>& calls, const char* function) {
-    return std::find(calls.rbegin(), calls.rend(), function).base() - calls.begin() - 1;
+// Whether the `n`th of `calls` (from 1) releases a lock: the last flock.
+bool Unlock(const std::vector<std::string>& calls, std::size_t n) {
+    return n > 0 && calls[n - 1] == "flock" &&
+           std::find(calls.begin() + n, calls.end(), "flock") == calls.end();
+}
+
+using Check = std::function<void(const std::vector<std::string>& calls, std::size_t n,
+                                 const std::string& failed)>;
+
+// `action` runs with nothing failing (n 0), then once for each platform call that run made (of a
+// long run: the first and last ten and every 97th), with call n failing with `error` (kShort: only
+// writes; kFull: the disk full from that call on); `check` follows each run.
+void EachCallFailing(int error, const std::function<void()>& action, const Check& check) {
+    const std::vector<std::string> calls = Calls(action);
+    check(calls, 0, "");
+    for (std::size_t n = 1; n <= calls.size(); n += n < 10 || n + 10 >= calls.size() ? 1 : 97) {
+        if (error == PlatformSeam::kShort && calls[n - 1].find("pwrite") != 0) continue;
+        (error == PlatformSeam::kFull ? PlatformSeam::FailFrom : PlatformSeam::Fail)(nullptr,
+                                                                                     int(n), error);
+        action();
+        const std::string failed = PlatformSeam::FailedFunction();
+        PlatformSeam::Reset();
+        // The seam failed that call; a full disk, only a write past the file's end.
+        EXPECT_TRUE(error == PlatformSeam::kFull ? failed.empty() || failed.find("pwrite") == 0
+                                                 : failed == calls[n - 1])
+            << failed << " for " << calls[n - 1];
+        check(calls, n, failed);
+    }
 }
 
 }  // namespace
 
-// Rewritten where it is (same inode and mode); a value already there is not written again, a null
-// one is empty. Numbers read as strtol reads them, within 32 bits.
+// Rewritten where it is; a value already there is not written again, a null one is empty.
+// Numbers read as strtol reads them, within 32 bits; a missing entry reads as 0.
 TEST_F(CProfileTest, ARewriteKeepsTheFileAndNumbersReadAsDecimal) {
-    Write("[n]\n");
-    chmod(path_.c_str(), 0640);
+    Write(
+        "[n]\nk0=42\nk1= \t-7 pears\nk2=+0x1F\nk3=2147483647\nk4=2147483648\nk5=-99999999999\n"
+        "k6=pears\nk7=\n");
     struct stat before, after;
     stat(path_.c_str(), &before);
     CProfile profile(path_.c_str());
+    const int kNumbers[] = {42, -7, 0, INT_MAX, INT_MAX, INT_MIN, 0, 0, 0};
+    for (int i = 0; i < 9; ++i) {
+        int value = 99;
+        profile.GetProfile("n", ("k" + std::to_string(i)).c_str(), &value);
+        EXPECT_EQ(value, kNumbers[i]) << "k" << i;
+    }
+    Write("[n]\n");
     profile.WriteProfile("n", "min", INT_MIN);
     profile.WriteProfile("n", "none", nullptr);
     PlatformSeam::Reset();
@@ -86,24 +119,6 @@ TEST_F(CProfileTest, ARewriteKeepsTheFileAndNumbersReadAsDecimal) {
     EXPECT_EQ(Read(), "[n]\nmin=-2147483648\nnone=\n");
     stat(path_.c_str(), &after);
     EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode & 0777, 0640u);
-    const std::pair<const char*, int> kNumbers[] = {{"42", 42},
-                                                    {" \t-7 apples", -7},
-                                                    {"+0x1F", 0},
-                                                    {"2147483647", INT_MAX},
-                                                    {"2147483648", INT_MAX},
-                                                    {"-99999999999", INT_MIN},
-                                                    {"apples", 0},
-                                                    {"", 0}};
-    for (const auto& [text, number] : kNumbers) {
-        profile.WriteProfile("n", "k", text);
-        int value = 99;
-        profile.GetProfile("n", "k", &value);
-        EXPECT_EQ(value, number) << text;
-    }
-    int missing = 99;
-    profile.GetProfile("n", "missing", &missing);
-    EXPECT_EQ(missing, 0);
 }
 
 TEST_F(CProfileTest, OpeningCreatesPrivatelyKeepsContentAndClosesOnce) {
@@ -168,45 +183,25 @@ TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
         {"[s]\n", n252 + "n", "k", "v", "[s]\n"},
     };
     const std::vector<int> free = FreeDescriptors();
-    int full = 0;  // writes a full disk cut short
+    int full = 0;  // runs a full disk cut short
     for (const auto& c : kCases) {
-        const auto write = [&](CProfile& profile) {
-            profile.WriteProfile(c.section.c_str(), c.key.c_str(), c.value.c_str());
+        std::optional<CProfile> profile;
+        const auto write = [&] {
+            Write(c.before);
+            profile.emplace(path_.c_str());
+            profile->WriteProfile(c.section.c_str(), c.key.c_str(), c.value.c_str());
         };
-        Write(c.before);
-        CProfile clean(path_.c_str());
-        const std::vector<std::string> calls = Calls([&] { write(clean); });
-        ASSERT_TRUE(Read() == c.after) << c.value;           // large texts: no diff
-        EXPECT_TRUE(!calls.empty() || c.after == c.before);  // the seam sees the write's calls
-        const std::size_t count = calls.size(), unlock = Last(calls, "flock");
-        // Every call of a small file; of a large one, the first and last ten and every 97th.
-        for (std::size_t n = 1; n <= count; n += n < 10 || n + 10 >= count ? 1 : 97) {
-            const bool writes = calls[n - 1] == "pwrite" || calls[n - 1] == "pwritev";
-            for (const int error : {EIO, PlatformSeam::kShort, PlatformSeam::kFull}) {
-                if (error == PlatformSeam::kShort && !writes) continue;
-                Write(c.before);
-                CProfile profile(path_.c_str());
-                if (error == PlatformSeam::kFull)
-                    PlatformSeam::FailFrom(nullptr, int(n), error);
-                else
-                    PlatformSeam::Fail(nullptr, int(n), error);
-                write(profile);
-                const std::string failed = PlatformSeam::FailedFunction();
-                PlatformSeam::Reset();
-                if (error != PlatformSeam::kFull) {
-                    EXPECT_EQ(failed, calls[n - 1]);
-                } else if (!failed.empty()) {
-                    EXPECT_TRUE(failed == "pwrite" || failed == "pwritev") << failed;
-                    ++full;
-                }
-                const std::string now = Read();
-                EXPECT_TRUE(now == c.after || (!failed.empty() && now == c.before))
-                    << c.value << ", call " << n << ", " << error;
-                EXPECT_TRUE(Unlocked() || (n - 1 == unlock && error != PlatformSeam::kFull));
-                EXPECT_EQ(Get(profile, c.section.c_str(), c.key.c_str()) == c.value,
-                          now == c.after && c.after != c.before);
-            }
-        }
+        for (const int error : {EIO, PlatformSeam::kShort, PlatformSeam::kFull})
+            EachCallFailing(
+                error, write, [&](const auto& calls, std::size_t n, const auto& failed) {
+                    const std::string now = Read();
+                    EXPECT_TRUE(now == c.after || (!failed.empty() && now == c.before))
+                        << c.value << ", call " << n << ", " << error;
+                    EXPECT_TRUE(Unlocked() || (failed == "flock" && Unlock(calls, n)));
+                    EXPECT_EQ(Get(*profile, c.section.c_str(), c.key.c_str()) == c.value,
+                              now == c.after && c.after != c.before);
+                    full += error == PlatformSeam::kFull && !failed.empty();
+                });
     }
     EXPECT_GT(full, 0);
     EXPECT_EQ(Taken(free), std::vector<int>{});
@@ -232,33 +227,24 @@ TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothing) {
     }
     Write(content);
     CProfile profile(path_.c_str());
-    // Whether the `n`th of `calls` takes the lock or reads.
-    const auto lost = [](const std::vector<std::string>& calls, std::size_t n) {
-        return calls[n - 1] == "pread" ||
-               (calls[n - 1] == "flock" && n - 1 != Last(calls, "flock"));
+    const auto lost = [](const std::vector<std::string>& calls, std::size_t n, const auto& failed) {
+        return failed == "pread" || (failed == "flock" && !Unlock(calls, n));
     };
-    for (const std::string& key : keys) {
-        const auto calls = Calls([&] { Get(profile, "s", key.c_str()); });
-        ASSERT_FALSE(calls.empty());
-        for (std::size_t n = 1; n <= calls.size(); ++n) {
-            PlatformSeam::Fail(nullptr, int(n), EIO);
-            const std::string found = Get(profile, "s", key.c_str());
-            EXPECT_EQ(PlatformSeam::FailedFunction(), calls[n - 1]);
-            EXPECT_TRUE(found.empty() || (found == value && !lost(calls, n))) << key << ", " << n;
-        }
-    }
-    const auto calls = Calls([&] { profile.FindEntry("t", "k"); });
-    ASSERT_FALSE(calls.empty());
-    for (std::size_t n = 1; n <= calls.size(); ++n) {
-        PlatformSeam::Fail(nullptr, int(n), EIO);
-        EXPECT_FALSE(profile.FindEntry("t", "k"));
-        EXPECT_EQ(PlatformSeam::FailedFunction(), calls[n - 1]);
-        PlatformSeam::Reset();
-        profile.InsertContent("X\n", 0);  // where section t would end: the end of the file
-        const bool kept = lost(calls, n) || calls[n - 1] == "lseek";
-        EXPECT_TRUE(Read() == content || (!kept && Read() == content + "X\n")) << n;
-        Write(content);
-    }
+    std::string found;
+    for (const std::string& key : keys)
+        EachCallFailing(
+            EIO, [&] { found = Get(profile, "s", key.c_str()); },
+            [&](const auto& calls, std::size_t n, const auto& failed) {
+                EXPECT_TRUE(found == value ? !lost(calls, n, failed) : n > 0 && found.empty())
+                    << key << ", call " << n;
+            });
+    EachCallFailing(
+        EIO, [&] { Write(content), profile.FindEntry("t", "k"); },
+        [&](const auto& calls, std::size_t n, const auto& failed) {
+            profile.InsertContent("X\n", 0);  // where section t ends: the file's end
+            const bool kept = lost(calls, n, failed) || failed == "lseek";
+            EXPECT_TRUE(Read() == content + "X\n" ? !kept : n > 0 && Read() == content) << n;
+        });
     PlatformSeam::Fail("lseek", 1, EIO);
     profile.InsertContent("X\n", 0);
     EXPECT_TRUE(Read() == content);
@@ -290,49 +276,36 @@ TEST_F(CProfileTest, RefusedMemoryChangesNothing) {
     EXPECT_TRUE(Read() == content.substr(0, content.size() - 4) + "X\nk=1\n");
 }
 
-// Writers in several processes at once, each with keys of its own, through a fresh object per
-// write or a long-lived one; then a daemon's object, open throughout, reads and keeps them all.
+// Two processes write at once, keys of their own added short and then grown, so that the file
+// shifts under the other: one through an object kept open, one through a fresh object per write.
+// An object open throughout then adds its own entry and finds them all.
 TEST_F(CProfileTest, ProcessesWritingAtOnceLoseNothing) {
     Write("[a]\n[b]\n");
     CProfile daemon = path_.c_str();
-    EXPECT_EQ(Get(daemon, "b", "w0k1"), "");
-    const int kWriters = 4;
-    const int kKeys = 100;
     const auto key = [](int writer, int i) {
-        return "w" + std::to_string(writer) + "k" + std::to_string(i);
+        return std::to_string(writer) + "k" + std::to_string(i);
     };
-    int start[2];  // every writer starts when the test closes its end
-    ASSERT_EQ(pipe(start), 0);
-    std::vector<pid_t> writers;
-    for (int writer = 0; writer < kWriters; ++writer)
-        writers.push_back(Spawn([&, writer] {
+    const auto section = [](int i) { return i % 2 == 0 ? "a" : "b"; };
+    pid_t writers[2];
+    for (int writer = 0; writer < 2; ++writer)
+        writers[writer] = Spawn([&, writer] {
             CProfile kept(path_.c_str());
-            close(start[1]);
-            char none;
-            if (read(start[0], &none, 1) != 0) _exit(1);
-            for (int i = 0; i < kKeys; ++i) {
-                // Added short, then grown: the file shifts under the others.
+            for (int i = 0; i < 100; ++i)
                 for (const std::string& text :
-                     {std::string("x"), std::string(80, 'v') + key(i, 0)}) {
-                    const char* section = i % 2 == 0 ? "a" : "b";
-                    if (writer % 2 == 0)
-                        kept.WriteProfile(section, key(writer, i).c_str(), text.c_str());
-                    else
-                        CProfile(path_.c_str())
-                            .WriteProfile(section, key(writer, i).c_str(), text.c_str());
+                     {std::string("x"), std::string(80, 'v') + key(0, i)}) {
+                    std::optional<CProfile> fresh;
+                    (writer == 0 ? kept : fresh.emplace(path_.c_str()))
+                        .WriteProfile(section(i), key(writer, i).c_str(), text.c_str());
                 }
-            }
-        }));
-    close(start[1]);
+        });
     for (const pid_t writer : writers) EXPECT_EQ(Wait(writer), 0);
     daemon.WriteProfile("a", "daemon", "last");
-    for (int writer = 0; writer < kWriters; ++writer)
-        for (int i = 0; i < kKeys; ++i)
-            EXPECT_EQ(Get(daemon, i % 2 == 0 ? "a" : "b", key(writer, i).c_str()),
-                      std::string(80, 'v') + key(i, 0));
-    // With every entry found, the count of lines leaves room for the headers and the daemon's.
+    for (int writer = 0; writer < 2; ++writer)
+        for (int i = 0; i < 100; ++i)
+            EXPECT_EQ(Get(daemon, section(i), key(writer, i).c_str()),
+                      std::string(80, 'v') + key(0, i));
     const std::string content = Read();
-    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 3 + kWriters * kKeys);
+    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 203);
 }
 
 // A writer killed at each of its platform calls in turn, as it grows or shrinks an entry in a
@@ -344,9 +317,7 @@ TEST_F(CProfileTest, AWriterKilledAtAnyCallLeavesTheOldOrTheNewFile) {
         std::string rest;
         while (long(rest.size()) < pages * sysconf(_SC_PAGESIZE) - 100)
             rest += "key" + std::to_string(rest.size()) + "=value\n";
-        const std::string shorter = "[s]\nk=a\n" + rest;
-        const std::string longer = "[s]\nk=" + value + "\n" + rest;
-        const std::string shrinkWindow = shorter + longer.substr(shorter.size());
+        const std::string shorter = "[s]\nk=a\n" + rest, longer = "[s]\nk=" + value + "\n" + rest;
         for (const bool grow : {true, false}) {
             int k = 1;
             for (;; ++k) {
@@ -358,7 +329,8 @@ TEST_F(CProfileTest, AWriterKilledAtAnyCallLeavesTheOldOrTheNewFile) {
                 });
                 const int status = Wait(writer);
                 const std::string now = Read();
-                EXPECT_TRUE(now == shorter || now == longer || (!grow && now == shrinkWindow))
+                EXPECT_TRUE(now == shorter || now == longer ||
+                            (!grow && now == shorter + longer.substr(shorter.size())))
                     << pages << " pages, call " << k << ": " << now;
                 if (status != -SIGKILL) break;
             }
