@@ -63,58 +63,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Decoder decoder{data, size, 0};
     FuzzedDataProvider choices(data, size);
     for (int step = 0; step < 256 && choices.remaining_bytes() > 0; ++step) {
-        switch (choices.ConsumeIntegralInRange(0, 10)) {
-            case 0:
-                Check(Extract<char>(archive) == static_cast<char>(decoder.Take(1)), "char");
-                break;
-            case 1:
-                Check(Extract<short>(archive) == decoder.TakeSigned(2), "short");
-                break;
-            case 2:
-                Check(Extract<int>(archive) == decoder.TakeSigned(4), "int");
-                break;
-            case 3:
-                Check(Extract<long>(archive) == decoder.TakeSigned(4), "long");
-                break;
-            case 4:
-                Check(Extract<unsigned long>(archive) == decoder.Take(4), "unsigned long");
-                break;
-            case 5:
-                Check(Extract<float, std::uint64_t>(archive) == decoder.Take(4), "float");
-                break;
-            case 6:
-                Check(Extract<double, std::uint64_t>(archive) == decoder.Take(8), "double");
-                break;
-            case 7: {
-                CString value("previous");
-                archive >> value;
-                const std::int64_t length = decoder.TakeSigned(4);
-                const std::string bytes =
-                    length >= 1 && length <= 8192 ? decoder.TakeBytes(length) : "";
-                Check(std::string(value.GetBuffer(), value.GetLength()) == bytes.c_str(), "string");
-                break;
-            }
-            case 8: {
-                const int count = archive.ReadCount();
-                const std::uint64_t field = decoder.Take(2);
-                Check(count == (field == 0xFFFF ? decoder.TakeSigned(4) : std::int64_t(field)),
-                      "count");
-                break;
-            }
-            case 9: {
-                char buffer[64];
-                const int count = choices.ConsumeIntegralInRange(-2, 64);
-                const int got = archive.Read(buffer, count);
-                const std::string expected = decoder.TakeBytes(count > 0 ? count : 0);
-                Check(std::string(buffer, got > 0 ? got : 0) == expected, "raw read");
-                break;
-            }
-            case 10: {
-                const long offset = choices.ConsumeIntegralInRange<long>(0, long(size) + 8);
-                Check(file.Seek(offset, 0) == 0, "seek");
-                decoder.at = offset;
-                break;
-            }
+        const int op = choices.ConsumeIntegralInRange(0, 10);
+        if (op == 0) Check(Extract<char>(archive) == static_cast<char>(decoder.Take(1)), "char");
+        if (op == 1) Check(Extract<short>(archive) == decoder.TakeSigned(2), "short");
+        if (op == 2) Check(Extract<int>(archive) == decoder.TakeSigned(4), "int");
+        if (op == 3) Check(Extract<long>(archive) == decoder.TakeSigned(4), "long");
+        if (op == 4) Check(Extract<unsigned long>(archive) == decoder.Take(4), "unsigned long");
+        if (op == 5) Check(Extract<float, std::uint64_t>(archive) == decoder.Take(4), "float");
+        if (op == 6) Check(Extract<double, std::uint64_t>(archive) == decoder.Take(8), "double");
+        if (op == 7) {
+            CString value("previous");
+            archive >> value;
+            const std::int64_t length = decoder.TakeSigned(4);
+            const std::string bytes =
+                length >= 1 && length <= 8192 ? decoder.TakeBytes(length) : "";
+            Check(std::string(value.GetBuffer(), value.GetLength()) == bytes.c_str(), "string");
+        }
+        if (op == 8) {
+            const int count = archive.ReadCount();
+            const std::uint64_t field = decoder.Take(2);
+            Check(count == (field == 0xFFFF ? decoder.TakeSigned(4) : std::int64_t(field)),
+                  "count");
+        }
+        if (op == 9) {
+            char buffer[64];
+            const int count = choices.ConsumeIntegralInRange(-2, 64);
+            const int got = archive.Read(buffer, count);
+            const std::string expected = decoder.TakeBytes(count > 0 ? count : 0);
+            Check(std::string(buffer, got > 0 ? got : 0) == expected, "raw read");
+        }
+        if (op == 10) {
+            const long offset = choices.ConsumeIntegralInRange<long>(0, long(size) + 8);
+            Check(file.Seek(offset, 0) == 0, "seek");
+            decoder.at = offset;
         }
     }
     Check(file.GetPosition() == static_cast<long>(decoder.at), "position");

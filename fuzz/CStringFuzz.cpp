@@ -26,6 +26,11 @@ std::string Visible(const std::string& model) {
     return std::string(model.c_str());
 }
 
+// Converts every character of `model` with `convert` (toupper, tolower).
+void Convert(std::string& model, int (*convert)(int)) {
+    for (char& ch : model) ch = static_cast<char>(convert(static_cast<unsigned char>(ch)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,135 +47,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string text = input.ConsumeRandomLengthString(64).c_str();
         const char c = input.ConsumeIntegral<char>();
         const int n = input.ConsumeIntegralInRange<int>(-2, 80);
-        // Operations that change the strings; the queries' cases are the tests', and the choices
-        // they left (9, 10, 21, 22) do nothing, so that the corpus keeps its meaning.
-        switch (input.ConsumeIntegralInRange(0, 24)) {
-            case 0:
-                s = CString(text.c_str());
-                model = text;
-                break;
-            case 1:
-                s = text.c_str();
-                model = text;
-                break;
-            case 2:
-                s = other;
-                model = otherModel;
-                break;
-            case 3:
-                s = CString(other);
-                model = otherModel;
-                break;
-            case 4:
-                if (model.size() + text.size() > kLengthCap) break;
-                s += text.c_str();
-                model += text;
-                break;
-            case 5:
-                if (model.size() + otherModel.size() > kLengthCap) break;
-                s += other;
-                model += otherModel;
-                break;
-            case 6:
-                if (model.size() * 2 > kLengthCap) break;
-                s += s;
-                model += model;
-                break;
-            case 7:
-                if (model.size() + text.size() > kLengthCap) break;
-                s = s + text.c_str();
-                model += text;
-                break;
-            case 8:
-                if (model.size() + text.size() > kLengthCap) break;
-                s = text.c_str() + s;
-                model = text + model;
-                break;
-            case 11: {
-                const std::size_t first = model.find_first_not_of(c);
-                model.erase(0, first == std::string::npos ? model.size() : first);
-                s.TrimLeft(c);
-                break;
-            }
-            case 12: {
-                const std::size_t last = model.find_last_not_of(c);
-                model.erase(last == std::string::npos ? 0 : last + 1);
-                s.TrimRight(c);
-                break;
-            }
-            case 13:
-                s.Left(n);
-                model.resize(n < 0 ? 0 : std::min<std::size_t>(n, model.size()));
-                break;
-            case 14:
-                s.Mid(n);
-                if (n >= 0) model.erase(0, std::min<std::size_t>(n, model.size()));
-                break;
-            case 15:
-                s.MakeUpper();
-                for (char& ch : model)
-                    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-                break;
-            case 16:
-                s.MakeLower();
-                for (char& ch : model)
-                    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-                break;
-            case 17:
-                s.Empty();
-                model.clear();
-                break;
-            case 18:
-                s.Format("%d", n * 1000003);
-                model = std::to_string(n * 1000003);
-                break;
-            case 19:
-                s.Format("<%s>%s", text.c_str(), Visible(otherModel).c_str());
+        const int op = input.ConsumeIntegralInRange(0, 24);
+        const bool fits = model.size() + text.size() <= kLengthCap;
+        // Each operation beside its model. Only operations that change the strings: the queries'
+        // cases are the tests', and the choices left (9, 10, 21, 22) keep the corpus's meaning.
+        if (op == 0) s = CString(text.c_str()), model = text;
+        if (op == 1) s = text.c_str(), model = text;
+        if (op == 2) s = other, model = otherModel;
+        if (op == 3) s = CString(other), model = otherModel;
+        if (op == 4 && fits) s += text.c_str(), model += text;
+        if (op == 5 && model.size() + otherModel.size() <= kLengthCap)
+            s += other, model += otherModel;
+        if (op == 6 && model.size() * 2 <= kLengthCap) s += s, model += model;
+        if (op == 7 && fits) s = s + text.c_str(), model += text;
+        if (op == 8 && fits) s = text.c_str() + s, model = text + model;
+        if (op == 11) s.TrimLeft(c), model.erase(0, model.find_first_not_of(c));
+        if (op == 12) s.TrimRight(c), model.erase(model.find_last_not_of(c) + 1);  // npos + 1: all
+        if (op == 13) s.Left(n), model.resize(n < 0 ? 0 : std::min<std::size_t>(n, model.size()));
+        if (op == 14) s.Mid(n), model.erase(0, n < 0 ? 0 : std::min<std::size_t>(n, model.size()));
+        if (op == 15) s.MakeUpper(), Convert(model, std::toupper);
+        if (op == 16) s.MakeLower(), Convert(model, std::tolower);
+        if (op == 17) s.Empty(), model.clear();
+        if (op == 18) s.Format("%d", n * 1000003), model = std::to_string(n * 1000003);
+        if (op == 19)
+            s.Format("<%s>%s", text.c_str(), Visible(otherModel).c_str()),
                 model = "<" + text + ">" + Visible(otherModel);
-                break;
-            case 20:
-                s.Format("%c%c", c, 'z');
-                model = c == '\0' ? std::string() : std::string{c, 'z'};
-                break;
-            case 23:
-                // A NUL among the characters: text-wise operations stop there,
-                // the others go by the length.
-                if (n >= 0 && n < static_cast<int>(model.size()))
-                    s.GetBuffer()[n] = model[n] = '\0';
-                break;
-            case 24: {
-                // Arguments, the format or both taken from the string's own
-                // characters; among the directives positional ones, or a
-                // conversion that vsnprintf prints as it stands.
-                if (std::max(model.size(), otherModel.size()) > kLengthCap / 8) break;
-                static const char* const kPieces[2][4] = {{"%Q", "-", "%%", ""},
-                                                          {"%2$s", "%1$.3s", "-", "%%"}};
-                const bool positional = input.ConsumeBool();
-                std::string format;
-                for (int i = 0; i < 4; ++i) {
-                    format += kPieces[positional][input.ConsumeIntegralInRange(0, 3)];
-                    if (!positional && i == 1) format += "%s";
-                    if (!positional && i == 2) format += "%.4s";
-                }
-                if (positional) format += "%1$.0s%2$.0s";  // both arguments are used
-                const bool ownFormat = input.ConsumeBool();
-                if (ownFormat) {
-                    s = format.c_str();
-                    model = format;
-                }
-                const bool ownArguments = !ownFormat || input.ConsumeBool();
-                const CString& from = ownArguments ? s : other;
-                const std::string& fromModel = ownArguments ? model : otherModel;
-                const std::size_t first = std::min<std::size_t>(n < 0 ? 0 : n, fromModel.size());
-                const std::size_t second = static_cast<unsigned char>(c) % (fromModel.size() + 1);
-                char expected[kLengthCap];
-                std::snprintf(expected, sizeof expected, format.c_str(), fromModel.c_str() + first,
-                              fromModel.c_str() + second);
-                s.Format(ownFormat ? s.GetBuffer() : format.c_str(), from.GetBuffer() + first,
-                         from.GetBuffer() + second);
-                model = expected;
-                break;
+        if (op == 20) s.Format("%c%c", c, 'z'), model = c == '\0' ? "" : std::string{c, 'z'};
+        // A NUL among the characters: text-wise operations stop there, the others go by the length.
+        if (op == 23 && n >= 0 && n < static_cast<int>(model.size()))
+            s.GetBuffer()[n] = model[n] = '\0';
+        if (op == 24 && std::max(model.size(), otherModel.size()) <= kLengthCap / 8) {
+            // Arguments, the format or both taken from the string's own characters; among the
+            // directives positional ones, or a conversion that vsnprintf prints as it stands.
+            static const char* const kPieces[2][4] = {{"%Q", "-", "%%", ""},
+                                                      {"%2$s", "%1$.3s", "-", "%%"}};
+            const bool positional = input.ConsumeBool();
+            std::string format;
+            for (int i = 0; i < 4; ++i) {
+                format += kPieces[positional][input.ConsumeIntegralInRange(0, 3)];
+                if (!positional && i == 1) format += "%s";
+                if (!positional && i == 2) format += "%.4s";
             }
+            if (positional) format += "%1$.0s%2$.0s";  // both arguments are used
+            const bool ownFormat = input.ConsumeBool();
+            if (ownFormat) s = format.c_str(), model = format;
+            const bool ownArguments = !ownFormat || input.ConsumeBool();
+            const CString& from = ownArguments ? s : other;
+            const std::string& fromModel = ownArguments ? model : otherModel;
+            const std::size_t first = std::min<std::size_t>(n < 0 ? 0 : n, fromModel.size());
+            const std::size_t second = static_cast<unsigned char>(c) % (fromModel.size() + 1);
+            char expected[kLengthCap];
+            std::snprintf(expected, sizeof expected, format.c_str(), fromModel.c_str() + first,
+                          fromModel.c_str() + second);
+            s.Format(ownFormat ? s.GetBuffer() : format.c_str(), from.GetBuffer() + first,
+                     from.GetBuffer() + second);
+            model = expected;
         }
         CheckSame(s, model);
         CheckSame(other, otherModel);

@@ -63,13 +63,11 @@ TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
     long long type = 0;
     int port = 7, one = 1, length = sizeof type, udpPort = 0, fd = -1, serverFd = -1;
     int& maxSd = CSocket::m_nMaxSd;
-    const int listenerFd = listener.Socket(), udpFd = udp.Socket(SOCK_DGRAM);
-    const int boundFd = bound.Socket();  // bound, never listening: connecting to it is refused
-    bound.Bind(0);
-    client.Socket();
-    tcp.Socket();
-    refused.Socket();
+    const int listenerFd = listener.Socket(), udpFd = udp.Socket(SOCK_DGRAM),
+              boundFd = bound.Socket();
+    for (CSocket* made : {&client, &tcp, &refused}) made->Socket();
     spare.Socket(SOCK_DGRAM);
+    bound.Bind(0);  // never listening: a connection to it is refused
     const std::pair<std::function<int()>, const char*> kSteps[] = {
         {[&] { return fresh.emplace().GetRemote_b4IP(); }, "0"},
         {[&] { return listener.Bind(0); }, "0 bind"},
@@ -79,10 +77,7 @@ TEST(CSocketTest, OperationsMakeTheirPlatformCallsOnly) {
         // A name is looked up nowhere: the address stays 0.0.0.0, this host.
         {[&] { return tcp.Connect("localhost", LocalPort(listenerFd)); }, "1 connect(0.0.0.0)"},
         {[&] { return refused.Bind(LocalPort(listenerFd)) == EADDRINUSE; }, "1 bind"},
-        {[&] {
-             maxSd = -1;
-             return Ready(listenerFd) && (serverFd = listener.Accept(server)) >= 0;
-         },
+        {[&] { return maxSd = -1, Ready(listenerFd) && (serverFd = listener.Accept(server)) >= 0; },
          "1 accept"},
         {[&] { return maxSd; }, "-1"},  // Accept leaves it
         {[&] { return listener.Accept(listener); }, "0 ! Accept error"},
