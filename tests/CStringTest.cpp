@@ -28,83 +28,53 @@ void ExpectSameAsSnprintf(const char* format, Args... args) {
 
 }  // namespace
 
-// A null text counts as empty; the string's own characters are safe sources.
-TEST(CStringTest, TextsMayBeNullOrTheStringsOwn) {
-    const char* none = nullptr;
-    CString s(none);
-    EXPECT_STREQ(s.GetBuffer(), "");
-    s = "abc";
-    s += none;
-    EXPECT_EQ(Text(none + s), "abc");
-    EXPECT_FALSE(s == none);
-    s.Format(none, 1);
-    EXPECT_EQ(Text(s), "");
-    s = none;
-    EXPECT_EQ(Text(s), "");
-    // 10 + 10 stays in the 64-byte block; 40 + 40 moves to a new one.
-    for (int length : {10, 40}) {
-        const std::string original(length, 'q');
-        CString appended(original.c_str()), summed(original.c_str());
-        appended += appended.GetBuffer();
-        summed = summed + summed;
-        EXPECT_EQ(Text(appended), original + original);
-        EXPECT_EQ(Text(summed), original + original);
-    }
-    s = "hello, world";
-    const CString& itself = s;
-    s = itself;
-    EXPECT_EQ(Text(s), "hello, world");
-    s = s.GetBuffer() + 7;
-    EXPECT_EQ(Text(s), "world");
-    for (int i = 5; i < 64; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;  // nothing stale behind
-}
-
-// One row per call and its result, in order: the searches, the characters, the comparisons, the
-// concatenations (which leave their operand), the case conversion and the stream operators.
+// Each call beside its literal result: the searches, the characters and the comparisons a line per
+// function; then in order the concatenations (which leave their operand), null and own texts, the
+// case conversion and the stream operators.
 TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
-    CString s("Hello, World"), nul("AB_CB"), word("x");
+    const char* none = nullptr;
+    const std::string q10(10, 'q'), q40(40, 'q');  // 10 + 10 stay in a 64-byte block, 40 + 40 move
+    CString s("Hello, World"), nul("AB_CB"), word("x"), t(q10.c_str()), u(q40.c_str()), v;
     nul.GetBuffer()[2] = '\0';
-    const std::pair<long, long> kNumbers[] = {
-        {s.Find("World") - s.GetBuffer(), 7},
-        {s.FindIndex("World"), 7},
-        {s.FindIndex(""), 0},
-        {CString().FindIndex(""), -1},
-        {nul.FindIndex("CB"), -1},  // the text ends at the NUL
-        {s.Find('o') - s.GetBuffer(), 4},
-        {s.Find('\0') - s.GetBuffer(), 12},  // the terminator
-        {s.Find('z') == nullptr, 1},
-        {s.FindIndex('o'), 4},
-        {nul.FindIndex('C'), 3},  // by the length, past the NUL
-        {nul.FindIndex('\0'), 2},
-        {s.FindIndex('z'), -1},
-        {s.ReverseFindIndex('o'), 8},
-        {nul.ReverseFindIndex('B'), 1},  // up to the NUL
-        {s.ReverseFindIndex('z'), -1},
-        {s[0], 'H'},
-        {s.GetAt(12), 0},  // the terminator
-        {s[13], -1},
-        {s[-1], -1},
-        {s == CString("Hello, World"), 1},
-        {nul == CString("AB"), 1},
-        {nul != CString("AB"), 0},
-        {s.EqualByNoCase("hELLO, wORLD"), 1},
-        {s.EqualByNoCase("hello"), 0},
-        {nul.EqualByNoCase("ab"), 0},
-        {nul.EqualByNoCase("ab_cb"), 0},  // a NUL never matches
-        {s != "Hello, World", 0},
-        {s != "Hello", 1},
-        {s != static_cast<const char*>(nullptr), 1},
-        {CString("x").IsEmpty(), 0},
-        {CString().IsEmpty(), 1},
+    using Results = std::vector<long>;
+    const auto at = [&](const char* found) {
+        return found != nullptr ? found - s.GetBuffer() : -1;
     };
-    for (std::size_t i = 0; i < std::size(kNumbers); ++i)
-        EXPECT_EQ(kNumbers[i].first, kNumbers[i].second) << "row " << i;
+    EXPECT_EQ(Results({at(s.Find("World")), at(s.Find("x")), at(s.Find('o')), at(s.Find('\0'))}),
+              Results({7, -1, 4, 12}));  // NUL finds the terminator
+    EXPECT_EQ(Results({s.FindIndex("World"), s.FindIndex(""), CString().FindIndex(""),
+                       nul.FindIndex("CB")}),
+              Results({7, 0, -1, -1}));  // the text ends at the NUL
+    EXPECT_EQ(
+        Results({s.FindIndex('o'), nul.FindIndex('C'), nul.FindIndex('\0'), s.FindIndex('z')}),
+        Results({4, 3, 2, -1}));  // by the length, past the NUL
+    EXPECT_EQ(
+        Results({s.ReverseFindIndex('o'), nul.ReverseFindIndex('B'), s.ReverseFindIndex('z')}),
+        Results({8, 1, -1}));  // up to the NUL
+    EXPECT_EQ(Results({s[0], s.GetAt(12), s[13], s[-1]}), Results({'H', 0, -1, -1}));
+    EXPECT_EQ(Results({s == CString("Hello, World"), nul == CString("AB"), nul != CString("AB"),
+                       s == none, s != "Hello, World", s != "Hello", s != none}),
+              Results({1, 1, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(Results({s.EqualByNoCase("hELLO, wORLD"), s.EqualByNoCase("hello"),
+                       nul.EqualByNoCase("ab"), nul.EqualByNoCase("ab_cb")}),
+              Results({1, 0, 0, 0}));  // a NUL never matches
+    EXPECT_EQ(Results({CString("x").IsEmpty(), CString().IsEmpty()}), Results({0, 1}));
     std::istringstream in("  first\tsecond ");
     std::ostringstream out;
     const std::pair<std::string, std::string> kTexts[] = {
         {Text(s + "!"), "Hello, World!"},
         {Text(s + CString("?")), "Hello, World?"},
         {Text(s), "Hello, World"},
+        {Text(t + t), q10 + q10},
+        {(u = u + u, Text(u)), q40 + q40},
+        {(t += t.GetBuffer(), Text(t)), q10 + q10},
+        {(u = q40.c_str(), u += u.GetBuffer(), Text(u)), q40 + q40},
+        {Text(CString(none) + none), ""},
+        {(v = "abc", v += none, Text(none + v)), "abc"},
+        {(v.Format(none, 1), Text(v)), ""},
+        {(v = "abc", v = none, Text(v)), ""},
+        {(v = "hello, world", v = static_cast<const CString&>(v), Text(v)), "hello, world"},
+        {(v = v.GetBuffer() + 7, Text(v)), "world"},
         {(nul.MakeLower(), Text(nul)), std::string("ab\0cb", 5)},
         {(out << nul, out.str()), "ab"},
         {(in >> word, Text(word)), "first"},
@@ -113,6 +83,7 @@ TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
     };
     for (std::size_t i = 0; i < std::size(kTexts); ++i)
         EXPECT_EQ(kTexts[i].first, kTexts[i].second) << "row " << i;
+    for (int i = 5; i < 64; ++i) ASSERT_EQ(v.GetBuffer()[i], '\0') << i;  // nothing stale behind
 }
 
 TEST(CStringTest, FormatGivesWhatSnprintfGives) {
@@ -162,19 +133,13 @@ TEST(CStringTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize) {
     // Characters and the block the size rule gives them.
     const std::pair<int, std::size_t> kBlockRule[] = {
         {0, 32}, {1, 64}, {31, 64}, {32, 96}, {63, 96}, {64, 128}, {100, 160}, {65503, 65536}};
-    {
-        ArrayAllocations allocations;
-        CString fresh;
-        EXPECT_EQ(allocations.sizes, Sizes{32});
-    }
     CString target(std::string(100, 'y').c_str());
     for (const auto& [length, block] : kBlockRule) {
         const std::string text(length, 'x');
         {
             ArrayAllocations allocations;
-            CString fromText(text.c_str());
-            CString copy(fromText);
-            EXPECT_EQ(allocations.sizes, Sizes({block, block})) << length;
+            CString fromText(text.c_str()), copy(fromText), fresh;  // a new string's block: 32
+            EXPECT_EQ(allocations.sizes, Sizes({block, block, 32})) << length;
         }
         const CString source(text.c_str());
         for (int form = 0; form < 3; ++form) {
