@@ -276,38 +276,6 @@ TEST_F(CProfileTest, RefusedMemoryChangesNothing) {
     EXPECT_TRUE(Read() == content.substr(0, content.size() - 4) + "X\nk=1\n");
 }
 
-// Two processes write at once, keys of their own added short and then grown, so that the file
-// shifts under the other: one through an object kept open, one through a fresh object per write.
-// An object open throughout then adds its own entry and finds them all.
-TEST_F(CProfileTest, ProcessesWritingAtOnceLoseNothing) {
-    Write("[a]\n[b]\n");
-    CProfile daemon = path_.c_str();
-    const auto key = [](int writer, int i) {
-        return std::to_string(writer) + "k" + std::to_string(i);
-    };
-    const auto section = [](int i) { return i % 2 == 0 ? "a" : "b"; };
-    pid_t writers[2];
-    for (int writer = 0; writer < 2; ++writer)
-        writers[writer] = Spawn([&, writer] {
-            CProfile kept(path_.c_str());
-            for (int i = 0; i < 100; ++i)
-                for (const std::string& text :
-                     {std::string("x"), std::string(80, 'v') + key(0, i)}) {
-                    std::optional<CProfile> fresh;
-                    (writer == 0 ? kept : fresh.emplace(path_.c_str()))
-                        .WriteProfile(section(i), key(writer, i).c_str(), text.c_str());
-                }
-        });
-    for (const pid_t writer : writers) EXPECT_EQ(Wait(writer), 0);
-    daemon.WriteProfile("a", "daemon", "last");
-    for (int writer = 0; writer < 2; ++writer)
-        for (int i = 0; i < 100; ++i)
-            EXPECT_EQ(Get(daemon, section(i), key(writer, i).c_str()),
-                      std::string(80, 'v') + key(0, i));
-    const std::string content = Read();
-    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 203);
-}
-
 // A writer killed at each of its platform calls in turn, as it grows or shrinks an entry in a
 // profile of one page or of three, leaves the old file, the new one, or the new one followed by
 // the old one's last bytes (a shrinking write before its cut).
