@@ -217,7 +217,7 @@ TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
 // A lookup that cannot lock or read finds nothing, never a wrong value: with a key in every line,
 // some read ends inside some looked-up line, whatever the reads' size. Nor does a lost position
 // let InsertContent write, after a failed search or a failed seek of its own.
-TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothing) {
+TEST_F(CProfileTest, FailedLookupsFindNothingAndRefusedMemoryChangesNothing) {
     std::string content = "[s]\n";
     std::vector<std::string> keys;
     const std::string value(200, 'v');
@@ -248,32 +248,25 @@ TEST_F(CProfileTest, ALookupFailingAtAnyCallFindsNothing) {
     PlatformSeam::Fail("lseek", 1, EIO);
     profile.InsertContent("X\n", 0);
     EXPECT_TRUE(Read() == content);
-}
-
-// Refused memory: the constructor throws and keeps no descriptor; a write or an insertion changes
-// nothing. A lookup allocates only the value's block.
-TEST_F(CProfileTest, RefusedMemoryChangesNothing) {
-    const std::string content = "[s]\n" + std::string(65536, '\n') + "k=1\n";
-    Write(content);
+    // Without memory a write or an insertion changes nothing, and a profile is not made (nor a
+    // descriptor kept). A lookup allocates only the value's block.
     const std::vector<int> free = FreeDescriptors();
-    CString value;
+    CString got;
     ArrayAllocations allocations;
-    allocations.FailNext(1, true);
-    EXPECT_EQ(ThrownMessage([&] { CProfile refused(path_.c_str()); }),
-              "AllocateBuf,allocate memory error");
-    EXPECT_EQ(Taken(free), std::vector<int>{});
-    CProfile profile(path_.c_str());
-    allocations.sizes.clear();
-    EXPECT_TRUE(profile.FindEntry("s", "k"));
-    profile.GetProfile("s", "k", value);
+    EXPECT_TRUE(profile.FindEntry("s", "k0"));
+    profile.GetProfile("s", "k0", got);
     EXPECT_EQ(allocations.sizes.size(), 1u);
     allocations.FailNext(1);
-    profile.WriteProfile("s", "k", "22");
+    profile.WriteProfile("s", "k0", "22");
     allocations.FailNext(1);
     profile.InsertContent("X\n", 0);
     EXPECT_TRUE(Read() == content);
     profile.InsertContent("X\n", 0);
-    EXPECT_TRUE(Read() == content.substr(0, content.size() - 4) + "X\nk=1\n");
+    EXPECT_TRUE(Read() == "[s]\nX\n" + content.substr(4));
+    allocations.FailNext(1, true);
+    EXPECT_EQ(ThrownMessage([&] { CProfile refused(path_.c_str()); }),
+              "AllocateBuf,allocate memory error");
+    EXPECT_EQ(Taken(free), std::vector<int>{});
 }
 
 // A writer killed at each of its platform calls in turn, as it grows or shrinks an entry in a
