@@ -34,7 +34,7 @@ void ExpectSameAsSnprintf(const char* format, Args... args) {
 TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
     const char* none = nullptr;
     const std::string q10(10, 'q'), q40(40, 'q');  // 10 + 10 stay in a 64-byte block, 40 + 40 move
-    CString s("Hello, World"), nul("AB_CB"), word("x"), t(q10.c_str()), u(q40.c_str()), v;
+    CString s("Hello, World"), nul("AB_CB"), word("x"), t(q10.c_str()), u(q40.c_str()), v, w;
     nul.GetBuffer()[2] = '\0';
     using Results = std::vector<long>;
     const auto at = [&](const char* found) {
@@ -75,6 +75,18 @@ TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
         {(v = "abc", v = none, Text(v)), ""},
         {(v = "hello, world", v = static_cast<const CString&>(v), Text(v)), "hello, world"},
         {(v = v.GetBuffer() + 7, Text(v)), "world"},
+        {Text("<" + s), "<Hello, World"},
+        {(w = "xxabxx", w.TrimLeft('x'), w.TrimRight('x'), std::string(w.GetBuffer())), "ab"},
+        {(w = "abc", w.Left(9), w.Mid(-1), Text(w)), "abc"},
+        {(w.Left(-1), Text(w)), ""},
+        {(w = "abc", w.Mid(3), Text(w)), ""},
+        // Formats and arguments from the string's own characters, positional or not, and a
+        // conversion printed as it stands.
+        {(w = "abcdef", w.Format("%s-%.2s", w.GetBuffer() + 3, w.GetBuffer()), Text(w)), "def-ab"},
+        {(w = "<%s>", w.Format(w.GetBuffer(), "x"), Text(w)), "<x>"},
+        {(w = "abcdef", w.Format("%2$s|%1$.3s", w.GetBuffer(), w.GetBuffer() + 4), Text(w)),
+         "ef|abc"},
+        {(w = "%Q%s", w.Format(w.GetBuffer(), "z"), Text(w)), "%Qz"},
         {(nul.MakeLower(), Text(nul)), std::string("ab\0cb", 5)},
         {(out << nul, out.str()), "ab"},
         {(in >> word, Text(word)), "first"},
