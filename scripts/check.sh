@@ -13,7 +13,7 @@ mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang clang-format libclang-rt-14-dev googletest
           libbenchmark-dev git locales pkg-config doxygen libglib2.0-dev
-          man-db groff-base dpkg-dev file lintian)
+          man-db groff-base dpkg-dev file lintian cloc)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -134,6 +134,15 @@ step "x86 packages used" bash tests/consumer/check.sh "$version" "$root/cmake/i6
     build/x86/*_"$version"_i386.deb
 step "lintian" lintian --fail-on error --display-info build/native/*_"$version"_amd64.deb \
     build/x86/*_"$version"_i386.deb
+
+# The tests (tests/, fuzz/) stay a quarter to a third of the code: code lines as cloc counts them,
+# over every tracked C++, header, CMake, shell and Python file.
+share=$(cloc --vcs=git --quiet --csv --by-file \
+    --include-lang="C++,C/C++ Header,CMake,Bourne Shell,Bourne Again Shell,Python" . |
+    awk -F, '$2 ~ /^(tests|fuzz)\// {tests += $5} $1 == "SUM" {all = $5}
+             END {if (all > 0) printf "%.1f", 100 * tests / all}')
+step "test share ${share:-unmeasured} % (25 to 33)" \
+    awk -v share="${share:-0}" 'BEGIN {exit !(share >= 25 && share <= 33)}'
 
 # What each fuzzer reached in its bounded run.
 fuzzlog=build/asan/Testing/Temporary/LastTest.log

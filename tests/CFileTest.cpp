@@ -51,10 +51,9 @@ TEST(CFileTest, OpenChoosesTheStreamModeFromTheLowThreeBitsAndClosesTheStreamHel
     FILE* other = std::fopen(path.c_str(), "w");
     std::fputs("waiting", other);
     char buffer[4] = {};
-    const long kResults[] = {
-        file.GetPosition(),   file.Seek(0, 0),       file.Flush(),   file.GetLength(),
-        file.Read(buffer, 4), file.Write(buffer, 4), file.IsValid(), long(FileBytes(path).size())};
-    EXPECT_EQ(std::vector<long>(std::begin(kResults), std::end(kResults)),
+    EXPECT_EQ(std::vector<long>({file.GetPosition(), file.Seek(0, 0), file.Flush(),
+                                 file.GetLength(), file.Read(buffer, 4), file.Write(buffer, 4),
+                                 file.IsValid(), long(FileBytes(path).size())}),
               std::vector<long>({-1, -1, -1, -1, 0, 0, 0, 0}));
     std::fclose(other);
     const struct stat zero = {};
@@ -105,11 +104,10 @@ TEST(CFileTest, PathOperationsLookAtTheLinkItselfAndCreateEveryLevelPastFailures
     EXPECT_EQ(CFile::Rename(dir.File("file").c_str(), dir.File("to").c_str()), 1);
     EXPECT_EQ(CFile::Remove(dir.path.c_str()), 0);  // not empty
     EXPECT_EQ(CFile::Remove(dir.File("to").c_str()), 1);
-    const int kNullPaths[] = {CFile::IsExistent(nullptr), CFile::XCreateDirectory(nullptr),
-                              CFile::Rename(nullptr, "x"), CFile::Rename("x", nullptr),
-                              CFile::Remove(nullptr)};
-    EXPECT_EQ(std::vector<int>(std::begin(kNullPaths), std::end(kNullPaths)),
-              std::vector<int>({0, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<int>({CFile::IsExistent(nullptr), CFile::XCreateDirectory(nullptr),
+                                CFile::Rename(nullptr, "x"), CFile::Rename("x", nullptr),
+                                CFile::Remove(nullptr)}),
+              std::vector<int>(5, 0));  // null paths
     const std::string base = dir.File("");
     std::string existing;  // a line for each level of the directory
     for (std::size_t at = 1; (at = base.find('/', at)) != std::string::npos; ++at)
