@@ -37,7 +37,6 @@ std::string Archived(const TempDir& dir, const std::function<void(CArchive&)>& w
 
 }  // namespace
 
-// The fuzzer checks extraction against a decoder of the bytes; here insertion.
 TEST(CArchiveTest, EveryRecordHasItsBytes) {
     TempDir dir;
     CString withNul("abXcd");
