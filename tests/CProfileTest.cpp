@@ -74,10 +74,12 @@ using Check = std::function<void(const std::vector<std::string>& calls, std::siz
 
 // `action` runs with nothing failing (n 0), then once for each platform call that run made (of a
 // long run: the first and last ten and every 97th), with call n failing with `error` (kShort: only
-// writes; kFull: the disk full from that call on); `check` follows each run.
-void EachCallFailing(int error, const std::function<void()>& action, const Check& check) {
+// writes; kFull: the disk full from that call on); `check` follows each run. Returns how many runs
+// had a call failed: none means the seam saw no call.
+int EachCallFailing(int error, const std::function<void()>& action, const Check& check) {
     const std::vector<std::string> calls = Calls(action);
     check(calls, 0, "");
+    int injected = 0;
     for (std::size_t n = 1; n <= calls.size(); n += n < 10 || n + 10 >= calls.size() ? 1 : 97) {
         if (error == PlatformSeam::kShort && calls[n - 1].find("pwrite") != 0) continue;
         (error == PlatformSeam::kFull ? PlatformSeam::FailFrom : PlatformSeam::Fail)(nullptr,
@@ -90,7 +92,9 @@ void EachCallFailing(int error, const std::function<void()>& action, const Check
                                                  : failed == calls[n - 1])
             << failed << " for " << calls[n - 1];
         check(calls, n, failed);
+        injected += !failed.empty();
     }
+    return injected;
 }
 
 }  // namespace
@@ -191,17 +195,22 @@ TEST_F(CProfileTest, AWriteGivesTheNewFileOrOnAFailingCallTheOld) {
             profile.emplace(path_.c_str());
             profile->WriteProfile(c.section.c_str(), c.key.c_str(), c.value.c_str());
         };
-        for (const int error : {EIO, PlatformSeam::kShort, PlatformSeam::kFull})
-            EachCallFailing(
-                error, write, [&](const auto& calls, std::size_t n, const auto& failed) {
+        int injected[3] = {};  // once, part way, full
+        const int kErrors[] = {EIO, PlatformSeam::kShort, PlatformSeam::kFull};
+        for (int e = 0; e < 3; ++e)
+            injected[e] = EachCallFailing(
+                kErrors[e], write, [&](const auto& calls, std::size_t n, const auto& failed) {
                     const std::string now = Read();
                     EXPECT_TRUE(now == c.after || (!failed.empty() && now == c.before))
-                        << c.value << ", call " << n << ", " << error;
+                        << c.value << ", call " << n << ", " << kErrors[e];
                     EXPECT_TRUE(Unlocked() || (failed == "flock" && Unlock(calls, n)));
                     EXPECT_EQ(Get(*profile, c.section.c_str(), c.key.c_str()) == c.value,
                               now == c.after && c.after != c.before);
-                    full += error == PlatformSeam::kFull && !failed.empty();
                 });
+        // Calls failed, positioned writes among them whenever the file changes.
+        EXPECT_TRUE(injected[0] > 0 || c.after == c.before) << c.value;
+        EXPECT_EQ(injected[1] > 0, c.after != c.before) << c.value;
+        full += injected[2];
     }
     EXPECT_GT(full, 0);
     EXPECT_EQ(Taken(free), std::vector<int>{});
@@ -231,20 +240,23 @@ TEST_F(CProfileTest, FailedLookupsFindNothingAndRefusedMemoryChangesNothing) {
         return failed == "pread" || (failed == "flock" && !Unlock(calls, n));
     };
     std::string found;
-    for (const std::string& key : keys)
-        EachCallFailing(
+    for (const std::string& key : keys) {
+        const int injected = EachCallFailing(
             EIO, [&] { found = Get(profile, "s", key.c_str()); },
             [&](const auto& calls, std::size_t n, const auto& failed) {
                 EXPECT_TRUE(found == value ? !lost(calls, n, failed) : n > 0 && found.empty())
                     << key << ", call " << n;
             });
-    EachCallFailing(
+        EXPECT_GT(injected, 0) << key;
+    }
+    const int injected = EachCallFailing(
         EIO, [&] { Write(content), profile.FindEntry("t", "k"); },
         [&](const auto& calls, std::size_t n, const auto& failed) {
             profile.InsertContent("X\n", 0);  // where section t ends: the file's end
             const bool kept = lost(calls, n, failed) || failed == "lseek";
             EXPECT_TRUE(Read() == content + "X\n" ? !kept : n > 0 && Read() == content) << n;
         });
+    EXPECT_GT(injected, 0);
     PlatformSeam::Fail("lseek", 1, EIO);
     profile.InsertContent("X\n", 0);
     EXPECT_TRUE(Read() == content);
