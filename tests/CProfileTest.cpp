@@ -80,7 +80,9 @@ int EachCallFailing(int error, const std::function<void()>& action, const Check&
     const std::vector<std::string> calls = Calls(action);
     check(calls, 0, "");
     int injected = 0;
-    for (std::size_t n = 1; n <= calls.size(); n += n < 10 || n + 10 >= calls.size() ? 1 : 97) {
+    const std::size_t count = calls.size();
+    for (std::size_t n = 1; n <= count;
+         n += n < 10 || n + 10 >= count ? 1 : std::min(count - n - 10, std::size_t(97))) {
         if (error == PlatformSeam::kShort && calls[n - 1].find("pwrite") != 0) continue;
         (error == PlatformSeam::kFull ? PlatformSeam::FailFrom : PlatformSeam::Fail)(nullptr,
                                                                                      int(n), error);
