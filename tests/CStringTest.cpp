@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cwchar>
+#include <sstream>
 
 #include "TestSupport.h"
 
@@ -27,35 +28,74 @@ void ExpectSameAsSnprintf(const char* format, Args... args) {
 
 }  // namespace
 
-// A null text counts as empty; the string's own characters are safe sources.
-TEST(CStringTest, TextsMayBeNullOrTheStringsOwn) {
+// Each call beside its literal result: the searches, the characters and the comparisons a line per
+// function; then in order the concatenations (which leave their operand), null and own texts, the
+// case conversion and the stream operators.
+TEST(CStringTest, SearchesComparisonsConcatenationsAndStreams) {
     const char* none = nullptr;
-    CString s(none);
-    EXPECT_STREQ(s.GetBuffer(), "");
-    s = "abc";
-    s += none;
-    EXPECT_EQ(Text(none + s), "abc");
-    EXPECT_FALSE(s == none);
-    s.Format(none, 1);
-    EXPECT_EQ(Text(s), "");
-    s = none;
-    EXPECT_EQ(Text(s), "");
-    // 10 + 10 stays in the 64-byte block; 40 + 40 moves to a new one.
-    for (int length : {10, 40}) {
-        const std::string original(length, 'q');
-        CString appended(original.c_str()), summed(original.c_str());
-        appended += appended.GetBuffer();
-        summed = summed + summed;
-        EXPECT_EQ(Text(appended), original + original);
-        EXPECT_EQ(Text(summed), original + original);
-    }
-    s = "hello, world";
-    const CString& itself = s;
-    s = itself;
-    EXPECT_EQ(Text(s), "hello, world");
-    s = s.GetBuffer() + 7;
-    EXPECT_EQ(Text(s), "world");
-    for (int i = 5; i < 64; ++i) ASSERT_EQ(s.GetBuffer()[i], '\0') << i;  // nothing stale behind
+    const std::string q10(10, 'q'), q40(40, 'q');  // 10 + 10 stay in a 64-byte block, 40 + 40 move
+    CString s("Hello, World"), nul("AB_CB"), word("x"), t(q10.c_str()), u(q40.c_str()), v, w;
+    nul.GetBuffer()[2] = '\0';
+    using Results = std::vector<long>;
+    const auto at = [&](const char* found) {
+        return found != nullptr ? found - s.GetBuffer() : -1;
+    };
+    EXPECT_EQ(Results({at(s.Find("World")), at(s.Find("x")), at(s.Find('o')), at(s.Find('\0'))}),
+              Results({7, -1, 4, 12}));  // NUL finds the terminator
+    EXPECT_EQ(Results({s.FindIndex("World"), s.FindIndex(""), CString().FindIndex(""),
+                       nul.FindIndex("CB")}),
+              Results({7, 0, -1, -1}));  // the text ends at the NUL
+    EXPECT_EQ(
+        Results({s.FindIndex('o'), nul.FindIndex('C'), nul.FindIndex('\0'), s.FindIndex('z')}),
+        Results({4, 3, 2, -1}));  // by the length, past the NUL
+    EXPECT_EQ(
+        Results({s.ReverseFindIndex('o'), nul.ReverseFindIndex('B'), s.ReverseFindIndex('z')}),
+        Results({8, 1, -1}));  // up to the NUL
+    EXPECT_EQ(Results({s[0], s.GetAt(12), s[13], s[-1]}), Results({'H', 0, -1, -1}));
+    EXPECT_EQ(Results({s == CString("Hello, World"), nul == CString("AB"), nul != CString("AB"),
+                       s == none, s != "Hello, World", s != "Hello", s != none}),
+              Results({1, 1, 0, 0, 0, 1, 1}));
+    EXPECT_EQ(Results({s.EqualByNoCase("hELLO, wORLD"), s.EqualByNoCase("hello"),
+                       nul.EqualByNoCase("ab"), nul.EqualByNoCase("ab_cb")}),
+              Results({1, 0, 0, 0}));  // a NUL never matches
+    EXPECT_EQ(Results({CString("x").IsEmpty(), CString().IsEmpty()}), Results({0, 1}));
+    std::istringstream in("  first\tsecond ");
+    std::ostringstream out;
+    const std::pair<std::string, std::string> kTexts[] = {
+        {Text(s + "!"), "Hello, World!"},
+        {Text(s + CString("?")), "Hello, World?"},
+        {Text(s), "Hello, World"},
+        {Text(t + t), q10 + q10},
+        {(u = u + u, Text(u)), q40 + q40},
+        {(t += t.GetBuffer(), Text(t)), q10 + q10},
+        {(u = q40.c_str(), u += u.GetBuffer(), Text(u)), q40 + q40},
+        {Text(CString(none) + none), ""},
+        {(v = "abc", v += none, Text(none + v)), "abc"},
+        {(v.Format(none, 1), Text(v)), ""},
+        {(v = "abc", v = none, Text(v)), ""},
+        {(v = "hello, world", v = static_cast<const CString&>(v), Text(v)), "hello, world"},
+        {(v = v.GetBuffer() + 7, Text(v)), "world"},
+        {Text("<" + s), "<Hello, World"},
+        {(w = "xxabxx", w.TrimLeft('x'), w.TrimRight('x'), std::string(w.GetBuffer())), "ab"},
+        {(w = "abc", w.Left(9), w.Mid(-1), Text(w)), "abc"},
+        {(w.Left(-1), Text(w)), ""},
+        {(w = "abc", w.Mid(3), Text(w)), ""},
+        // Formats and arguments from the string's own characters, positional or not, and a
+        // conversion printed as it stands.
+        {(w = "abcdef", w.Format("%s-%.2s", w.GetBuffer() + 3, w.GetBuffer()), Text(w)), "def-ab"},
+        {(w = "<%s>", w.Format(w.GetBuffer(), "x"), Text(w)), "<x>"},
+        {(w = "abcdef", w.Format("%2$s|%1$.3s", w.GetBuffer(), w.GetBuffer() + 4), Text(w)),
+         "ef|abc"},
+        {(w = "%Q%s", w.Format(w.GetBuffer(), "z"), Text(w)), "%Qz"},
+        {(nul.MakeLower(), Text(nul)), std::string("ab\0cb", 5)},
+        {(out << nul, out.str()), "ab"},
+        {(in >> word, Text(word)), "first"},
+        {(in >> word, Text(word)), "second"},
+        {(in >> word, Text(word) + (in.fail() ? " failed" : "")), " failed"},
+    };
+    for (std::size_t i = 0; i < std::size(kTexts); ++i)
+        EXPECT_EQ(kTexts[i].first, kTexts[i].second) << "row " << i;
+    for (int i = 5; i < 64; ++i) ASSERT_EQ(v.GetBuffer()[i], '\0') << i;  // nothing stale behind
 }
 
 TEST(CStringTest, FormatGivesWhatSnprintfGives) {
@@ -110,9 +150,8 @@ TEST(CStringTest, ConstructionAndAssignmentTakeExactlyOneBlockOfTheRuleSize) {
         const std::string text(length, 'x');
         {
             ArrayAllocations allocations;
-            CString fromText(text.c_str());
-            CString copy(fromText);
-            EXPECT_EQ(allocations.sizes, Sizes({block, block})) << length;
+            CString fromText(text.c_str()), copy(fromText), fresh;  // a new string's block: 32
+            EXPECT_EQ(allocations.sizes, Sizes({block, block, 32})) << length;
         }
         const CString source(text.c_str());
         for (int form = 0; form < 3; ++form) {

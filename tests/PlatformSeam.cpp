@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <new>
 
@@ -16,7 +18,8 @@ struct State {
     std::string failing;  // the function armed to fail; empty: any
     int countdown = 0;    // calls until the armed failure; 0: none armed
     int error = 0;
-    bool failed = false;
+    bool lasting = false;  // the calls after the armed one fail too
+    std::string failed;    // the function of the first call that failed
 };
 
 // Made on first use: a stand-in may run before static objects are built.
@@ -25,17 +28,34 @@ State& The() {
     return *state;
 }
 
-// Records a call of `function`, given `detail`; true when it is the one to fail.
-bool Trips(const char* function, const std::string& detail = "") {
+// Records a call of `function`, given `detail`; true when it is to fail. `full`: the call writes
+// past the file's end, which a full disk refuses.
+bool Trips(const char* function, const std::string& detail = "", bool full = false) {
     State& the = The();
     the.trace += (the.trace.empty() ? "" : " ") + std::string(function);
     the.trace += detail.empty() ? "" : "(" + detail + ")";
-    if (the.countdown == 0 || (!the.failing.empty() && the.failing != function) ||
-        --the.countdown > 0)
+    if (the.countdown == 0 || (!the.failing.empty() && the.failing != function)) return false;
+    if (the.countdown > 1) {
+        --the.countdown;
         return false;
-    the.failed = true;
-    errno = the.error == PlatformSeam::kShort ? EIO : the.error;
+    }
+    if (!the.lasting) the.countdown = 0;
+    if (the.error == PlatformSeam::kKill) kill(getpid(), SIGKILL);
+    if (the.error == PlatformSeam::kFull && !full) return false;
+    if (the.failed.empty()) the.failed = function;
+    errno = the.error == PlatformSeam::kShort  ? EIO
+            : the.error == PlatformSeam::kFull ? ENOSPC
+                                               : the.error;
     return true;
+}
+
+// How many of the `size` bytes to write at `at` fit before the file's end, when a full disk is
+// armed; all of them otherwise.
+std::size_t Room(int fd, off_t at, std::size_t size) {
+    TANDEL_REAL(fstat);
+    struct stat status;
+    if (The().error != PlatformSeam::kFull || real(fd, &status) != 0) return size;
+    return status.st_size <= at ? 0 : std::min(size, std::size_t(status.st_size - at));
 }
 
 std::string Address(const sockaddr* to) {
@@ -61,10 +81,15 @@ std::string PlatformSeam::Trace() {
 }
 
 void PlatformSeam::Fail(const char* function, int nth, int error) {
-    The() = State{The().trace, function != nullptr ? function : "", nth, error, false};
+    The() = State{The().trace, function != nullptr ? function : "", nth, error, false, ""};
 }
 
-bool PlatformSeam::Failed() {
+void PlatformSeam::FailFrom(const char* function, int nth, int error) {
+    Fail(function, nth, error);
+    The().lasting = true;
+}
+
+std::string PlatformSeam::FailedFunction() {
     return The().failed;
 }
 
@@ -115,17 +140,27 @@ TANDEL_SEAM(int, setsockopt, -1, "", (int fd, int level, int name, const void* v
 TANDEL_SEAM(int, socket, -1, "", (int domain, int type, int p), (domain, type, p), noexcept)
 TANDEL_SEAM(FILE*, tmpfile, nullptr, "", (), ())
 
-// Writes that fail part way write half the bytes, or the first buffer.
+// Writes that fail part way write half the bytes, or the first buffer; on a full disk, what fits.
 extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
     TANDEL_REAL(pwrite);
-    if (!Trips("pwrite")) return real(fd, data, size, at);
-    return The().error == PlatformSeam::kShort ? real(fd, data, size / 2, at) : -1;
+    const std::size_t room = Room(fd, at, size);
+    if (!Trips("pwrite", "", room < size)) return real(fd, data, size, at);
+    if (The().error == PlatformSeam::kShort) return real(fd, data, size / 2, at);
+    return The().error == PlatformSeam::kFull && room > 0 ? real(fd, data, room, at) : -1;
 }
 
 extern "C" ssize_t pwritev(int fd, const iovec* parts, int count, off_t at) {
     TANDEL_REAL(pwritev);
-    if (!Trips("pwritev")) return real(fd, parts, count, at);
-    return The().error == PlatformSeam::kShort ? real(fd, parts, 1, at) : -1;
+    std::vector<iovec> kept(parts, parts + count);
+    std::size_t size = 0;
+    for (const iovec& part : kept) size += part.iov_len;
+    std::size_t room = Room(fd, at, size);
+    if (!Trips("pwritev", "", room < size)) return real(fd, parts, count, at);
+    if (The().error == PlatformSeam::kShort) return real(fd, parts, 1, at);
+    if (The().error != PlatformSeam::kFull || room == 0) return -1;
+    int n = 0;
+    for (; room > 0; room -= kept[n++].iov_len) kept[n].iov_len = std::min(kept[n].iov_len, room);
+    return real(fd, kept.data(), n, at);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #define TANDEL_TESTS_TESTSUPPORT_H
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,6 @@
 #include <functional>
 #include <iterator>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "CException.h"
@@ -27,9 +27,14 @@
 // calls, the library's too, and pass them on unless a case arms a failure.
 namespace PlatformSeam {
 
-// The error of a write that succeeds in part, as on a full disk: pwrite writes
-// half its bytes, pwritev its first buffer. Other functions fail with EIO.
+// The error of a write that succeeds in part: pwrite writes half its bytes,
+// pwritev its first buffer. Other functions fail with EIO.
 const int kShort = 0;
+// A full disk: pwrite and pwritev write only up to the file's end (ENOSPC when
+// nothing fits there); the other functions, and writes within the file, pass.
+const int kFull = -1;
+// The process kills itself (SIGKILL) at the call, before making it.
+const int kKill = -2;
 
 // Forgets the calls so far and disarms the failure; done before every test.
 void Reset();
@@ -37,8 +42,10 @@ void Reset();
 std::string Trace();
 // The `nth` call from now of `function` (null: of any) fails with `error`, once.
 void Fail(const char* function, int nth, int error);
-// Whether the armed failure has happened.
-bool Failed();
+// The same, and every later call of `function` (null: of any) fails too.
+void FailFrom(const char* function, int nth, int error);
+// The function of the first call that failed since arming; "" when none has.
+std::string FailedFunction();
 
 }  // namespace PlatformSeam
 
@@ -58,12 +65,17 @@ struct ArrayAllocations {
     int deletions = 0;
 };
 
-// A fresh directory under /tmp, removed with everything in it at the end of the scope.
+// A fresh directory under $TMPDIR (/tmp without it), removed with everything in it at the end of
+// the scope.
 struct TempDir {
-    char path[24] = "/tmp/tandel-test-XXXXXX";
-    TempDir() { EXPECT_NE(mkdtemp(path), nullptr); }
+    static std::string Root() {
+        const char* root = std::getenv("TMPDIR");
+        return root != nullptr && *root != '\0' ? root : "/tmp";
+    }
+    std::string path = Root() + "/tandel-test-XXXXXX";
+    TempDir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
     ~TempDir() { std::filesystem::remove_all(path); }
-    std::string File(const std::string& name) const { return std::string(path) + "/" + name; }
+    std::string File(const std::string& name) const { return path + "/" + name; }
 };
 
 inline std::string FileBytes(const std::string& path) {
@@ -90,8 +102,21 @@ std::string ThrownMessage(Call call) {
     return "";
 }
 
-inline long OpenDescriptors() {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+// The descriptors from 0 to 63 that are free. Asked by number rather than listed from /proc, so
+// that descriptors an emulator keeps for itself do not count.
+inline std::vector<int> FreeDescriptors() {
+    std::vector<int> free;
+    for (int fd = 0; fd < 64; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) free.push_back(fd);
+    return free;
+}
+
+// Those of `free` that are open now: the descriptors taken since.
+inline std::vector<int> Taken(const std::vector<int>& free) {
+    std::vector<int> taken;
+    for (const int fd : free)
+        if (fcntl(fd, F_GETFD) != -1) taken.push_back(fd);
+    return taken;
 }
 
 #endif  // TANDEL_TESTS_TESTSUPPORT_H
