@@ -292,6 +292,10 @@ bool ReadAll(int fd, char* to, std::size_t size, off_t offset) {
     return true;
 }
 
+// Takes the result of a call that puts the old bytes back after a failed
+// write: when that fails too, nothing is left to try.
+void BestEffort(ssize_t) {}
+
 // Copies `size` bytes from `from` at `fromOffset` to `to` at `toOffset`
 // through `chunk`.
 bool Copy(int from, off_t fromOffset, int to, off_t toOffset, off_t size, char* chunk) {
@@ -324,7 +328,7 @@ void ReplaceThroughTemporaryFile(int fd, off_t position, off_t replaced, const c
             Copy(copy, replaced, fd, position + textLength, oldLength - replaced, chunk) &&
             (newLength >= oldLength || ftruncate(fd, position + newLength) == 0);
         if (!written && Copy(copy, 0, fd, position, oldLength, chunk))
-            ftruncate(fd, position + oldLength);
+            BestEffort(ftruncate(fd, position + oldLength));
     }
     std::fclose(saved);
 }
@@ -341,7 +345,7 @@ void Replace(int fd, off_t size, off_t position, std::size_t replaced, const cha
         if (std::memcmp(held, text, length) == 0) return;
         const ssize_t written = pwrite(fd, text, length, position);
         if (written > 0 && written != static_cast<ssize_t>(length))
-            pwrite(fd, held, static_cast<std::size_t>(written), position);
+            BestEffort(pwrite(fd, held, static_cast<std::size_t>(written), position));
         return;
     }
     if (size < position) return;
@@ -372,8 +376,8 @@ void Replace(int fd, off_t size, off_t position, std::size_t replaced, const cha
         (newLength >= tail || ftruncate(fd, position + static_cast<off_t>(newLength)) == 0))
         return;
     if (written <= 0) return;
-    if (tail > 0) pwrite(fd, held, tail, position);
-    if (written > oldLength) ftruncate(fd, position + oldLength);
+    if (tail > 0) BestEffort(pwrite(fd, held, tail, position));
+    if (written > oldLength) BestEffort(ftruncate(fd, position + oldLength));
 }
 
 char* Append(char* to, const char* text, std::size_t length) {
