@@ -13,7 +13,7 @@ mkdir -p "$logs"
 
 packages=(cmake make g++ g++-multilib clang clang-format libclang-rt-14-dev googletest
           libbenchmark-dev git locales pkg-config doxygen libglib2.0-dev
-          man-db groff-base dpkg-dev file lintian)
+          man-db groff-base dpkg-dev file lintian abigail-tools)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
