@@ -132,8 +132,16 @@ step "native packages used" bash tests/consumer/check.sh "$version" "" build/nat
 step "x86 packages" cmake --build --preset x86 --target package
 step "x86 packages used" bash tests/consumer/check.sh "$version" "$root/cmake/i686-linux-gnu.cmake" \
     build/x86/*_"$version"_i386.deb
-step "lintian" lintian --fail-on error --display-info build/native/*_"$version"_amd64.deb \
-    build/x86/*_"$version"_i386.deb
+step "packages of both architectures installed side by side" bash tests/consumer/coinstall.sh \
+    "$version" "$root/cmake/i686-linux-gnu.cmake" build/native build/x86
+# No errors, and none of the tags of a package a distribution would send back.
+lintian_clean() {
+    local tags
+    tags=$(lintian --fail-on error --display-info "$@") || { echo "$tags"; return 1; }
+    echo "$tags"
+    ! grep -E 'hardening-no-|no-symbols-control-file|maintscript-calls-ldconfig|unneeded-section' <<<"$tags"
+}
+step "lintian" lintian_clean build/native/*_"$version"_amd64.deb build/x86/*_"$version"_i386.deb
 
 # What each fuzzer reached in its bounded run.
 fuzzlog=build/asan/Testing/Temporary/LastTest.log
