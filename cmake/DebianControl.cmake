@@ -19,8 +19,11 @@ foreach(deb IN LISTS CPACK_PACKAGE_FILES)
     file(WRITE ${tree}/DEBIAN/control "${control}")
     foreach(script IN ITEMS postinst postrm)
         if(EXISTS ${tree}/DEBIAN/${script})
+            # Only CPack's own script goes, never one given to it.
             file(STRINGS ${tree}/DEBIAN/${script} commands REGEX "^[^#]")
-            if(NOT commands MATCHES "ldconfig")
+            list(FILTER commands EXCLUDE REGEX
+                "^(set -e|if \\[ \"\\$1\" = \"(configure|remove)\" \\]; then|\tldconfig|fi)$")
+            if(commands)
                 message(FATAL_ERROR "${package}'s ${script} does more than call ldconfig: ${commands}")
             endif()
             file(REMOVE ${tree}/DEBIAN/${script})

@@ -34,7 +34,7 @@ if [ ! -d "$1" ]; then
     # nothing for the library's.
     test "$(PKG_CONFIG_SYSTEM_LIBRARY_PATH=/usr/lib/$multiarch pkg-config --libs tandel | xargs)" = -ltandel
     export PKG_CONFIG_SYSROOT_DIR=$root
-    LD_LIBRARY_PATH=$(printf '%s:' "$prefix"/lib/*-linux-gnu)
+    LD_LIBRARY_PATH=$(printf '%s\n' "$prefix"/lib/*-linux-gnu | paste -sd:)
     export LD_LIBRARY_PATH
 fi
 libdir=$(pkg-config --variable=libdir tandel)
