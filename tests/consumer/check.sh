@@ -20,6 +20,9 @@ else
     for deb in "$@"; do dpkg-deb -x "$deb" "$root"; done
 fi
 prefix=$root/usr
+# 32-bit programs run through the command TANDEL_EMULATOR names, if any.
+emulator=
+[ -z "$toolchain" ] || emulator=${TANDEL_EMULATOR:-}
 multiarch=$(g++ ${toolchain:+-m32} -print-multiarch)
 # With both architectures installed, the .pc file of the one built for.
 pcfiles=$(find "$prefix" -name tandel.pc)
@@ -42,15 +45,15 @@ for package in Tandel tandel; do
     cmake -S "$here" -B "$work/$package" -DCMAKE_PREFIX_PATH="$prefix" -DTANDEL_PACKAGE=$package \
         -DTANDEL_VERSION="$version" ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} >/dev/null
     cmake --build "$work/$package" >/dev/null
-    "$work/$package/consumer" "$version"
+    $emulator "$work/$package/consumer" "$version"
 done
 # shellcheck disable=SC2046
 g++ ${toolchain:+-m32} -std=c++17 "$here/consumer.cpp" $(pkg-config --cflags --libs tandel) \
     -Wl,-rpath,"$libdir" -o "$work/pkg-config-consumer"
-"$work/pkg-config-consumer" "$version"
+$emulator "$work/pkg-config-consumer" "$version"
 test -L "$libdir/libtandel.so.1"
 test -f "$libdir/libtandel.so.$version"
 [ "$1" = --root ] && exit 0  # the tool there may be of the other architecture
 test -f "$prefix"/share/man/man1/tandel-profile.1*
-"$prefix/bin/tandel-profile" -f "$work/check.rc" set s k installed
-test "$("$prefix/bin/tandel-profile" -f "$work/check.rc" get s k)" = installed
+$emulator "$prefix/bin/tandel-profile" -f "$work/check.rc" set s k installed
+test "$($emulator "$prefix/bin/tandel-profile" -f "$work/check.rc" get s k)" = installed
