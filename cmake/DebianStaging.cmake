@@ -20,7 +20,15 @@ License: Expat
  ${terms}
 ")
 
-# SOURCE_DATE_EPOCH, when set, stands for the current time.
+# The changelog is dated by SOURCE_DATE_EPOCH or else by the last commit, so
+# that the amd64 and i386 packages, which share it, carry the same bytes.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+    execute_process(COMMAND git -C ${CPACK_TANDEL_SOURCE_DIR} log -1 --format=%ct
+        OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(commit_time)
+        set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+    endif()
+endif()
 string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
 foreach(component IN LISTS CPACK_COMPONENTS_ALL)
@@ -44,5 +52,13 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     file(GLOB programs ${root}/bin/*)
     foreach(program IN LISTS programs)
         file(RPATH_REMOVE FILE ${program})
+    endforeach()
+    # The compilers' identification notes are of no use at run time.
+    file(GLOB libraries ${root}/lib/*/*.so.*)
+    foreach(object IN LISTS programs libraries)
+        if(NOT IS_SYMLINK ${object})
+            execute_process(COMMAND ${CPACK_TANDEL_STRIP} --remove-section=.comment ${object}
+                COMMAND_ERROR_IS_FATAL ANY)
+        endif()
     endforeach()
 endforeach()

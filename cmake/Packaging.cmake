@@ -13,8 +13,12 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# Copyright, changelog, compressed manual pages, no search path in programs.
+# Copyright, changelog, compressed manual pages, no search path in programs,
+# no compiler notes; then the Multi-Arch fields and no ldconfig calls.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianStaging.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianControl.cmake)
+set(CPACK_TANDEL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_TANDEL_STRIP ${CMAKE_STRIP})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL lib dev)
 if(TARGET tandel-profile)
@@ -48,11 +52,29 @@ elseif(CPACK_DEBIAN_PACKAGE_ARCHITECTURE STREQUAL i386)
     set(tandel_tools_runtime ", libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
 endif()
 
+# The library of each architecture installs beside the other's; so do the
+# development files, whose shared files (headers, documentation) are the same
+# bytes from either build. One tool serves programs of any architecture.
+set(CPACK_TANDEL_MULTIARCH_${tandel_lib_package} same)
+set(CPACK_TANDEL_MULTIARCH_libtandel-dev same)
+set(CPACK_TANDEL_MULTIARCH_tandel-tools foreign)
+
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${tandel_lib_package})
-# dpkg's trigger refreshes the dynamic linker's cache (CPack's own maintainer
-# scripts call ldconfig as well).
+# dpkg's trigger refreshes the dynamic linker's cache. The symbols file, from
+# the checked list of exported symbols, lets packages built against the
+# library depend on the version that brought the symbols they use.
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
-set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+set(tandel_symbols_list ${PROJECT_SOURCE_DIR}/abi/libtandel.${TANDEL_ABI_ARCH}.symbols)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tandel_symbols_list})
+file(STRINGS ${tandel_symbols_list} tandel_symbols)
+list(TRANSFORM tandel_symbols REPLACE "^[A-Za-z] (.*)" " \\1@Base ${PROJECT_VERSION}")
+list(JOIN tandel_symbols "\n" tandel_symbols)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/symbols
+    "libtandel.so.${PROJECT_VERSION_MAJOR} ${tandel_lib_package} #MINVER#\n"
+    "* Build-Depends-Package: libtandel-dev\n${tandel_symbols}\n")
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_BINARY_DIR}/debian/triggers ${PROJECT_BINARY_DIR}/debian/symbols)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_LIB_DESCRIPTION "small general-purpose C++ class library
 tandel gives Linux programs strings on a byte buffer, a buffered file with
 path utilities, a little-endian binary archive, an INI-style profile reader

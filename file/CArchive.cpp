@@ -33,9 +33,10 @@ Bits Load(const unsigned char* in) {
     return LoadBytes<Bits>(in, std::make_index_sequence<sizeof(Bits)>());
 }
 
-// Bytes that do not arrive stay zero.
+// Bytes that do not arrive stay zero. Inlined into each read, as it is
+// without the stack protector, which would otherwise keep it a call of its own.
 template <typename Bits>
-Bits ReadBits(CArchive& archive) {
+[[gnu::always_inline]] inline Bits ReadBits(CArchive& archive) {
     unsigned char bytes[sizeof(Bits)] = {};
     archive.Read(bytes, sizeof bytes);
     return Load<Bits>(bytes);

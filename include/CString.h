@@ -119,7 +119,9 @@ public:
 
     /// Replaces the content with the printf-style formatted text (exactly what
     /// vsprintf writes), cut to 65535 characters when it is longer. A null
-    /// format formats as the empty text.
+    /// format formats as the empty text. The library's hardened build keeps
+    /// that: "%n" stores its count even in a format held in writable memory,
+    /// where the C library's checked formatting would end the program.
     ///
     /// The block follows an estimate made from the format before formatting:
     /// a plain character counts 1; the directive "%d" 5, "%c" 2, "%s" its

@@ -414,6 +414,10 @@ int ReadAll(int fd, char* to, std::size_t size, off_t offset) {
     return 0;
 }
 
+// Takes the result of a call that puts the old bytes back after a failed
+// write: when that fails too, nothing is left to try.
+void BestEffort(ssize_t) {}
+
 // Copies `size` bytes from `from` at `fromOffset` to `to` at `toOffset`
 // through `chunk`: 0, or the errno value of the failure.
 int Copy(int from, off_t fromOffset, int to, off_t toOffset, off_t size, char* chunk) {
@@ -448,7 +452,7 @@ int ReplaceThroughTemporaryFile(int fd, off_t position, off_t replaced, const ch
         if (error == 0 && newLength < oldLength && ftruncate(fd, position + newLength) != 0)
             error = errno;
         if (error != 0 && Copy(copy, 0, fd, position, oldLength, chunk) == 0)
-            ftruncate(fd, position + oldLength);
+            BestEffort(ftruncate(fd, position + oldLength));
     }
     std::fclose(saved);
     return error;
@@ -469,7 +473,7 @@ int Replace(int fd, off_t size, off_t position, std::size_t replaced, const char
         const ssize_t written = pwrite(fd, text, length, position);
         const int error = WriteError(written, length);
         if (written > 0 && error != 0)
-            pwrite(fd, held, static_cast<std::size_t>(written), position);
+            BestEffort(pwrite(fd, held, static_cast<std::size_t>(written), position));
         return error;
     }
     if (size < position) return EINVAL;
@@ -501,8 +505,8 @@ int Replace(int fd, off_t size, off_t position, std::size_t replaced, const char
         ftruncate(fd, position + static_cast<off_t>(newLength)) != 0)
         error = errno;
     if (error == 0 || written <= 0) return error;
-    if (tail > 0) pwrite(fd, held, tail, position);
-    if (written > oldLength) ftruncate(fd, position + oldLength);
+    if (tail > 0) BestEffort(pwrite(fd, held, tail, position));
+    if (written > oldLength) BestEffort(ftruncate(fd, position + oldLength));
     return error;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,14 @@ const int kLongestText = CStreamBuf::kMaxSize;
 
 // The most characters a fresh block can take (BlockSize(65503) == 65536).
 const int kLongestContent = 65503;
+
+// Format writes exactly what the C library's vsnprintf writes, whatever the
+// build's flags. Under _FORTIFY_SOURCE a direct call becomes the checked
+// variant, which ends the process on a "%n" in a format held in writable memory
+// and on positional directives that skip an argument. Through this pointer the
+// call reaches the plain function: being volatile, it cannot be folded back
+// into a direct call. One load, next to formatting a text.
+int (*volatile const g_plainVsnprintf)(char*, std::size_t, const char*, va_list) = &std::vsnprintf;
 
 // A null text counts as the empty text.
 int TextLength(const char* text) {
@@ -530,11 +539,12 @@ void CString::FormatV(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
     int size = m_Buffer.GetLength();
-    int written = std::vsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, args);
+    int written = g_plainVsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, args);
     if (written >= size) {
         AllocateBuffer(written < kLongestContent ? written : kLongestContent, nullptr);
         size = m_Buffer.GetLength();
-        written = std::vsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, again);
+        written =
+            g_plainVsnprintf(m_Buffer.GetBuf(), static_cast<std::size_t>(size), format, again);
     }
     va_end(again);
     char* block = m_Buffer.GetBuf();

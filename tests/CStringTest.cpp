@@ -124,6 +124,12 @@ TEST(CStringTest, FormatGivesWhatSnprintfGives) {
     CString s(std::string(100, 'o').c_str());
     s.Format(rejected, 1);
     EXPECT_EQ(static_cast<std::size_t>(s.GetLength()), std::strlen(s.GetBuffer()));
+    // Whatever the build's flags, %n counts, in a format held in writable memory too.
+    char counting[] = "ab%ncd";
+    int count = -1;
+    s.Format(counting, &count);
+    EXPECT_EQ(Text(s), "abcd");
+    EXPECT_EQ(count, 2);
 }
 
 // Latin-1 gives case to bytes above 0x7f, which the C locale leaves alone.
