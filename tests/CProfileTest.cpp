@@ -116,12 +116,12 @@ TEST_F(CProfileTest, ARewriteKeepsTheFileAndNumbersReadAsDecimal) {
         profile.GetProfile("n", ("k" + std::to_string(i)).c_str(), &value);
         EXPECT_EQ(value, kNumbers[i]) << "k" << i;
     }
-    Write("[n]\n");
-    profile.WriteProfile("n", "min", INT_MIN);
-    profile.WriteProfile("n", "none", nullptr);
+    Write("[n]\nmin=-2147483648");  // the same value, as the last line without a line feed
     PlatformSeam::Reset();
-    profile.WriteProfile("n", "min", "-2147483648");
+    profile.WriteProfile("n", "min", INT_MIN);
     EXPECT_EQ(PlatformSeam::Trace().find("pwrite"), std::string::npos);
+    EXPECT_EQ(errno, 0);
+    profile.WriteProfile("n", "none", nullptr);
     EXPECT_EQ(Read(), "[n]\nmin=-2147483648\nnone=\n");
     stat(path_.c_str(), &after);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -267,6 +267,14 @@ TEST_F(CProfileTest, FailedLookupsFindNothingAndRefusedMemoryChangesNothing) {
     PlatformSeam::Fail("lseek", 1, EIO);
     profile.InsertContent("X\n", 0);
     EXPECT_TRUE(Read() == content);
+    for (const auto& [section, key] :
+         {std::pair<const char*, const char*>{nullptr, "k0"}, {"s", nullptr}}) {
+        EXPECT_FALSE(
+            profile.FindEntry(section, key));  // a search without a name leaves no position
+        profile.InsertContent("X\n", 0);
+        EXPECT_EQ(errno, EINVAL);
+    }
+    EXPECT_TRUE(Read() == content);
     // Without memory a write or an insertion changes nothing, and a profile is not made (nor a
     // descriptor kept). A lookup allocates only the value's block.
     const std::vector<int> free = FreeDescriptors();
@@ -357,20 +365,4 @@ TEST_F(CProfileTest, ALongLivedObjectFollowsItsPathAsOpenWould) {
     ASSERT_EQ(stat(path_.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     EXPECT_EQ(FileBytes(elsewhere.File("test.rc")), "[s]\nk=elsewhere\n");
-}
-
-// An unchanged last line without a line feed is not written again; a search given no section or
-// key leaves no position for InsertContent, as a failed search does.
-TEST_F(CProfileTest, NothingIsWrittenForAnUnchangedLastLineOrAfterANullSearch) {
-    Write("[s]\nk=v");
-    CProfile profile(path_.c_str());
-    profile.WriteProfile("s", "k", "v");
-    EXPECT_EQ(errno, 0);
-    for (const auto& [section, key] :
-         {std::pair<const char*, const char*>{nullptr, "k"}, {"s", nullptr}}) {
-        EXPECT_FALSE(profile.FindEntry(section, key));
-        profile.InsertContent("x=1\n", 0);
-        EXPECT_EQ(errno, EINVAL);
-    }
-    EXPECT_EQ(Read(), "[s]\nk=v");
 }

@@ -106,8 +106,6 @@ TANDEL_SEAM(int, bind, -1, "", (int fd, const sockaddr* at, socklen_t n), (fd, a
 TANDEL_SEAM(int, close, -1, "", (int fd), (fd))
 TANDEL_SEAM(int, connect, -1, Address(to), (int fd, const sockaddr* to, socklen_t n), (fd, to, n))
 TANDEL_SEAM(int, flock, -1, "", (int fd, int operation), (fd, operation), noexcept)
-TANDEL_SEAM(FILE*, fopen, nullptr, std::string(path) + "," + mode,
-            (const char* path, const char* mode), (path, mode))
 TANDEL_SEAM(int, fstat, -1, "", (int fd, struct stat* status), (fd, status), noexcept)
 TANDEL_SEAM(int, fstatat64, -1, "", (int fd, const char* name, struct stat64* s, int flags),
             (fd, name, s, flags), noexcept)
