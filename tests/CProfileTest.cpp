@@ -35,23 +35,6 @@ std::string Get(CProfile& profile, const char* section, const char* key) {
     return Text(value);
 }
 
-// Runs `action` in a child process, which then exits with 0.
-pid_t Spawn(const std::function<void()>& action) {
-    const pid_t child = fork();
-    if (child == 0) {
-        action();
-        _exit(0);
-    }
-    return child;
-}
-
-// The child's exit status, or the signal that ended it, negated.
-int Wait(pid_t child) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
 // The platform calls `action` makes, by name.
 std::vector<std::string> Calls(const std::function<void()>& action) {
     PlatformSeam::Reset();
@@ -310,17 +293,20 @@ TEST_F(CProfileTest, AWriterKilledAtAnyCallLeavesTheOldOrTheNewFile) {
             int k = 1;
             for (;; ++k) {
                 Write(grow ? shorter : longer);
-                const pid_t writer = Spawn([&] {
+                const pid_t writer = fork();
+                if (writer == 0) {
                     CProfile profile(path_.c_str());
                     PlatformSeam::Fail(nullptr, k, PlatformSeam::kKill);
                     profile.WriteProfile("s", "k", grow ? value.c_str() : "a");
-                });
-                const int status = Wait(writer);
+                    _exit(0);
+                }
+                int status = 0;
+                waitpid(writer, &status, 0);
                 const std::string now = Read();
                 EXPECT_TRUE(now == shorter || now == longer ||
                             (!grow && now == shorter + longer.substr(shorter.size())))
                     << pages << " pages, call " << k << ": " << now;
-                if (status != -SIGKILL) break;
+                if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) break;
             }
             EXPECT_GT(k, 1);
             EXPECT_TRUE(Read() == (grow ? longer : shorter)) << pages;
