@@ -1,15 +1,15 @@
 // CProfile lookups and writes on profiles of 10, 1,000 and 10,000 lines in
 // /tmp, the file system the tests use (TANDEL_BENCH_DIR chooses another).
 //
-// Floors make the same platform calls by hand, but for the path check (one
-// fstatat an operation, see README.md). A lookup: pread in 4 KiB chunks
-// from the start, scanning lines up to the entry's, without a lock
-// ("floor") and with the shared flock around it ("floor_locked"). A write:
-// flock, fstat, pread the whole file into a buffer kept across iterations,
-// scan its lines up to the entry's, then one pwritev of the new line and the rest (or one pwrite
-// of the line when its length stays), ftruncate when the file shrinks,
-// unlock. The peer, when GLib is there: GKeyFile loading, setting and saving
-// the whole file.
+// Floors make the same platform calls by hand. A lookup: pread in 4 KiB
+// chunks from the start, scanning lines up to the entry's, without a lock
+// ("floor"), and with the shared flock around it and the path check after
+// taking it (an fstatat of the name in its directory: "floor_locked"). A
+// write: flock, the path check, fstat, pread the whole file into a buffer
+// kept across iterations, scan its lines up to the entry's, then one pwritev
+// of the new line and the rest (or one pwrite of the line when its length
+// stays), ftruncate when the file shrinks, unlock. The peer, when GLib is
+// there: GKeyFile loading, setting and saving the whole file.
 //
 // Arguments: the number of lines, then which key (0 the first, 1 the middle,
 // 2 the last). Names follow <case>/<implementation>/<arguments> for ratios.py.
@@ -71,6 +71,28 @@ long FindLine(const char* data, std::size_t size, const std::string& prefix, std
     return -1;
 }
 
+// What the library does before each operation: checks that the file's name,
+// in the directory it had at open, still names the open file.
+class PathCheck {
+public:
+    PathCheck(const std::string& path, int fd)
+        : m_directory(open(path.substr(0, path.rfind('/')).c_str(), O_PATH | O_DIRECTORY)),
+          m_name(path.substr(path.rfind('/') + 1)) {
+        fstat(fd, &m_file);
+    }
+    ~PathCheck() { close(m_directory); }
+    bool Passes() const {
+        struct stat named;
+        return fstatat(m_directory, m_name.c_str(), &named, 0) == 0 &&
+               named.st_ino == m_file.st_ino && named.st_dev == m_file.st_dev;
+    }
+
+private:
+    int m_directory;
+    std::string m_name;
+    struct stat m_file;
+};
+
 // Reads 4 KiB chunks from the start until the line that begins with `prefix`;
 // its offset, or -1.
 long ScanTo(int fd, const std::string& prefix) {
@@ -106,8 +128,10 @@ void LookupFloor(benchmark::State& state, bool locked) {
     const std::string path = MakeProfile(static_cast<int>(state.range(0)));
     const std::string prefix = KeyName(KeyIndex(state)) + "=";
     const int fd = open(path.c_str(), O_RDWR);
+    const PathCheck check(path, fd);
     for (auto _ : state) {
         if (locked) flock(fd, LOCK_SH);
+        if (locked) benchmark::DoNotOptimize(check.Passes());
         benchmark::DoNotOptimize(ScanTo(fd, prefix));
         if (locked) flock(fd, LOCK_UN);
     }
@@ -142,11 +166,13 @@ void Set_Floor(benchmark::State& state, bool sameLength) {
     const std::string key = KeyName(KeyIndex(state));
     const std::string prefix = key + "=";
     const int fd = open(path.c_str(), O_RDWR);
+    const PathCheck check(path, fd);
     std::vector<char> file(1 << 20);
     bool flip = false;
     for (auto _ : state) {
         const std::string line = key + "=" + Value(flip = !flip, sameLength) + "\n";
         flock(fd, LOCK_EX);
+        benchmark::DoNotOptimize(check.Passes());
         struct stat status;
         fstat(fd, &status);
         const std::size_t size = status.st_size;

@@ -135,8 +135,10 @@ public:
     /// 255 bytes. Also refused, file unchanged: the lock, a read of the file or
     /// the memory to hold it cannot be had. A write that fails part way (a full
     /// disk, say) puts the old content back: the file is always either the old
-    /// one or the new one. Writing the value an entry already has writes
-    /// nothing.
+    /// one or the new one. Only a failure that lasts through the putting back
+    /// (a device that refuses every write from then on) can leave what a
+    /// killed writer leaves (see the class), a torn file among it. Writing the
+    /// value an entry already has writes nothing.
     ///
     /// errno tells whether the write landed: 0 when the entry stands as asked
     /// (written, or already there); else why it was refused: EINVAL for what

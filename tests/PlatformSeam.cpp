@@ -103,7 +103,6 @@ std::string PlatformSeam::FailedFunction() {
 
 TANDEL_SEAM(int, accept, -1, "", (int fd, sockaddr* from, socklen_t* n), (fd, from, n))
 TANDEL_SEAM(int, bind, -1, "", (int fd, const sockaddr* at, socklen_t n), (fd, at, n), noexcept)
-TANDEL_SEAM(int, close, -1, "", (int fd), (fd))
 TANDEL_SEAM(int, connect, -1, Address(to), (int fd, const sockaddr* to, socklen_t n), (fd, to, n))
 TANDEL_SEAM(int, flock, -1, "", (int fd, int operation), (fd, operation), noexcept)
 TANDEL_SEAM(int, fstat, -1, "", (int fd, struct stat* status), (fd, status), noexcept)
@@ -115,6 +114,13 @@ TANDEL_SEAM(int, getsockopt, -1, "", (int fd, int level, int name, void* v, sock
 TANDEL_SEAM(int, listen, -1, "", (int fd, int backlog), (fd, backlog), noexcept)
 TANDEL_SEAM(off_t, lseek, -1, "", (int fd, off_t at, int whence), (fd, at, whence), noexcept)
 TANDEL_SEAM(int, lstat, -1, "", (const char* path, struct stat* status), (path, status), noexcept)
+// A failing close still releases the descriptor, as Linux's does.
+extern "C" int close(int fd) {
+    TANDEL_REAL(close);
+    const int result = real(fd);
+    return Trips("close") ? -1 : result;
+}
+
 // Traces the path; passes the mode on only where there is one.
 extern "C" int openat(int fd, const char* path, int flags, ...) {
     TANDEL_REAL(openat);
