@@ -82,11 +82,11 @@ class CString;
 class TANDEL_API CProfile {
 public:
     /// Opens the default profile, "/etc/velonix/Tandel.rc" (see OpenFile).
-    /// Throws CException only when the line buffer cannot be allocated.
+    /// Throws only when the line buffer cannot be allocated: CException, or
+    /// the allocator's own exception (std::bad_alloc) as it comes.
     CProfile();
     /// Opens the profile at `path` (see OpenFile), also as a conversion:
-    /// `CProfile profile = path;`. Throws CException only when the line buffer
-    /// cannot be allocated.
+    /// `CProfile profile = path;`. Throws as the default constructor does.
     CProfile(const char* path);
     /// Closes the file.
     ~CProfile();
@@ -111,8 +111,9 @@ public:
     /// the line buffer holds it. False otherwise: the stream stands at the next
     /// header line after the section, or at the end of the file. When the
     /// section or key is null, the path names no file, or the lock or a read
-    /// fails, the search finds nothing and the stream stands past the end of
-    /// the file, so that an InsertContent that follows changes nothing.
+    /// fails, the search finds nothing and leaves no position: an
+    /// InsertContent that follows changes nothing (EINVAL), whatever the file
+    /// becomes meanwhile.
     bool FindEntry(const char* section, const char* key);
     /// Sets `value` to the entry's value (without its line feed), or empties it
     /// when there is no such entry.
@@ -143,8 +144,9 @@ public:
     /// errno tells whether the write landed: 0 when the entry stands as asked
     /// (written, or already there); else why it was refused: EINVAL for what
     /// the format cannot hold (a null section or key included); for an object
-    /// without a stream, why its open failed (EBADF once closed); EACCES or
-    /// EROFS for a file opened read-only; EAGAIN for a file replaced again and
+    /// without a stream, why its open failed (EBADF once closed); for a file
+    /// opened read-only, EACCES or EROFS when the write would change it;
+    /// EAGAIN for a file replaced again and
     /// again faster than it could be opened; otherwise the failing call's own
     /// (EIO for a write cut short without one).
     void WriteProfile(const char* section, const char* key, const char* value);
@@ -154,10 +156,13 @@ public:
     /// FindEntry left it; lookups and writes do not move it) with `text` and
     /// keeps everything after them; the file is cut to its new length. The
     /// search and this call are two operations: another process may change
-    /// the file between them; when the path names another file by then, or
-    /// none, nothing is written (errno ESTALE or ENOENT). When the position
-    /// cannot be had or lies past the end of the file (EINVAL), or any step
-    /// fails, the file keeps its old content. errno as for WriteProfile.
+    /// the file between them. The position belongs to the file the search
+    /// read: when the path names another file by then, or none, or a lookup
+    /// or write has meanwhile followed the path to another file, nothing is
+    /// written (errno ESTALE or ENOENT). When the last search found no
+    /// position (EINVAL), or any step fails, the file keeps its old content.
+    /// Without any search, the position is the start of the file. errno as
+    /// for WriteProfile.
     void InsertContent(const char* text, unsigned long length);
 
 private:

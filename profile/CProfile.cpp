@@ -39,6 +39,11 @@ struct Follow {
     ino64_t inode;
     int directory;  // an O_PATH descriptor; -1 while there is no stream
     int openError;  // why there is no stream, or no writable one
+    // 0 while the descriptor's offset is a position in the file the stream
+    // holds (where FindEntry or the open left it); else why InsertContent
+    // has none: EINVAL after a failed search, ESTALE once another file has
+    // been opened in the old one's place.
+    int positionError;
     char name[NAME_MAX + 1];
 };
 const std::size_t kFollowAt =
@@ -155,11 +160,11 @@ const int kMostReopenings = 8;
 // file that replaced it, opened in its place as OpenFile opens (the lock on
 // the old one is dropped first). Locking before looking means that a program
 // which replaces the file under an exclusive lock on the old one is waited
-// for, then followed. Writes pass `status`, which gets the locked file's.
+// for, then followed. Writes pass `size`, which gets the locked file's.
 // Returns 0, or the errno value that stops the operation: ENOENT when the
 // path names no file (and none is to be created).
 int LockCurrent(FILE*& stream, Follow& follow, FileLock& lock, int operation, Moved moved,
-                struct stat* status) {
+                off_t* size) {
     for (int reopenings = 0;; ++reopenings) {
         const int fd = fileno(stream);
         if (!lock.Take(fd, operation)) return errno;
@@ -172,9 +177,14 @@ int LockCurrent(FILE*& stream, Follow& follow, FileLock& lock, int operation, Mo
             other = named.st_dev != follow.device || named.st_ino != follow.inode;
         else
             missing = other = errno == ENOENT;
-        if (!other && status != nullptr) {
-            if (fstat(fd, status) != 0) return errno;
-            other = status->st_nlink == 0;
+        if (!other && size != nullptr) {
+            // The large-file call: on 32-bit x86 the plain one fails for
+            // inode numbers beyond 32 bits, which some file systems give.
+            struct stat64 status;
+            if (fstat64(fd, &status) != 0) return errno;
+            *size = static_cast<off_t>(status.st_size);
+            if (*size != status.st_size) return EOVERFLOW;
+            other = status.st_nlink == 0;
         }
         if (!other) return 0;
         if (moved == Moved::kRefuse || (missing && moved == Moved::kFollow))
@@ -185,6 +195,7 @@ int LockCurrent(FILE*& stream, Follow& follow, FileLock& lock, int operation, Mo
         if (current == nullptr) return errno;
         std::fclose(stream);
         stream = current;
+        follow.positionError = ESTALE;
     }
 }
 
@@ -520,6 +531,13 @@ int NoWritableStream(const Follow* follow) {
     return follow != nullptr ? follow->openError : EBADF;
 }
 
+// A file opened read-only is searched like any other: only a write that
+// would change it reaches the descriptor, which refuses it (EBADF) before
+// anything changes; the caller learns why the open gave no write access.
+int Refusal(FILE* stream, const Follow& follow, int error) {
+    return error == EBADF && __fwritable(stream) == 0 ? follow.openError : error;
+}
+
 // WriteProfile's work: 0 when the entry stands in the file as asked, else the
 // errno value of what refused it. The search, the text and the write happen
 // under one exclusive lock, so the write lands relative to the file as the
@@ -540,22 +558,20 @@ int WriteEntry(FILE*& stream, CStreamBuf& buffer, bool& sectionFound, const char
     if (stream == nullptr || follow == nullptr) return NoWritableStream(follow);
 
     FileLock lock;
-    struct stat status;
+    off_t size = 0;
     if (const int error =
-            LockCurrent(stream, *follow, lock, LOCK_EX, Moved::kFollowOrCreate, &status))
+            LockCurrent(stream, *follow, lock, LOCK_EX, Moved::kFollowOrCreate, &size))
         return error;
-    if (__fwritable(stream) == 0) return follow->openError;
     const int fd = fileno(stream);
     // A file that fits the bound is read in one go: it is all needed anyway.
     char chunk[kChunkSize];
     std::unique_ptr<char[]> whole;
-    if (status.st_size > static_cast<off_t>(sizeof chunk) && status.st_size <= kLargestHeld) {
-        whole.reset(new (std::nothrow) char[static_cast<std::size_t>(status.st_size)]);
+    if (size > static_cast<off_t>(sizeof chunk) && size <= kLargestHeld) {
+        whole.reset(new (std::nothrow) char[static_cast<std::size_t>(size)]);
         if (whole == nullptr) return ENOMEM;
     }
     PieceReader reader(fd, whole != nullptr ? whole.get() : chunk,
-                       whole != nullptr ? static_cast<std::size_t>(status.st_size) : sizeof chunk,
-                       status.st_size);
+                       whole != nullptr ? static_cast<std::size_t>(size) : sizeof chunk, size);
     const Outcome outcome = Search(reader, section, key);
     sectionFound = outcome.sectionFound;
     // A line feed to end an open last line, a header line and the entry line.
@@ -581,7 +597,7 @@ int WriteEntry(FILE*& stream, CStreamBuf& buffer, bool& sectionFound, const char
         // feed: nothing to write.
         const Piece& entry = outcome.entry;
         if (entry.size + 1 == static_cast<std::size_t>(end - line) &&
-            outcome.position + static_cast<off_t>(entry.size) == status.st_size &&
+            outcome.position + static_cast<off_t>(entry.size) == size &&
             std::memcmp(entry.data, line, entry.size) == 0)
             return 0;
         replaced = ReplacedLength(reader, entry);
@@ -589,8 +605,9 @@ int WriteEntry(FILE*& stream, CStreamBuf& buffer, bool& sectionFound, const char
     if (reader.Failed()) return reader.Error();
     const char* held = nullptr;
     const std::size_t heldLength = reader.Held(outcome.position, &held);
-    return Replace(fd, status.st_size, outcome.position, replaced, text,
-                   static_cast<std::size_t>(end - text), held, heldLength, chunk);
+    return Refusal(stream, *follow,
+                   Replace(fd, size, outcome.position, replaced, text,
+                           static_cast<std::size_t>(end - text), held, heldLength, chunk));
 }
 
 // InsertContent's work: 0, or the errno value of what refused it. Its
@@ -601,16 +618,16 @@ int Insert(FILE*& stream, CStreamBuf& buffer, const char* text, unsigned long le
     Follow* follow = FollowOf(buffer);
     if (stream == nullptr || follow == nullptr) return NoWritableStream(follow);
     FileLock lock;
-    struct stat status;
-    if (const int error = LockCurrent(stream, *follow, lock, LOCK_EX, Moved::kRefuse, &status))
+    off_t size = 0;
+    if (const int error = LockCurrent(stream, *follow, lock, LOCK_EX, Moved::kRefuse, &size))
         return error;
-    if (__fwritable(stream) == 0) return follow->openError;
+    if (follow->positionError != 0) return follow->positionError;
     const int fd = fileno(stream);
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position < 0) return errno;
     char chunk[kChunkSize];
-    return Replace(fd, status.st_size, position, length, text, std::strlen(text), nullptr, 0,
-                   chunk);
+    return Refusal(stream, *follow,
+                   Replace(fd, size, position, length, text, std::strlen(text), nullptr, 0, chunk));
 }
 
 }  // namespace
@@ -635,6 +652,7 @@ void CProfile::OpenFile(const char* path) {
     Follow* follow = new (m_LineBuf.GetBuf() + kFollowAt) Follow;
     follow->directory = -1;
     follow->openError = EFAULT;  // what open() says of a null path
+    follow->positionError = 0;   // the start of the file
     if (path == nullptr) return;
     m_pStream = OpenPath(path, *follow);
     if (m_pStream == nullptr) follow->openError = errno;
@@ -659,9 +677,13 @@ bool CProfile::FindEntry(const char* section, const char* key) {
     m_bSectionFound = outcome.sectionFound;
     if (m_pStream == nullptr) return false;
     const int fd = fileno(m_pStream);
-    if (outcome.position >= 0 && lseek(fd, outcome.position, SEEK_SET) == outcome.position)
+    Follow* follow = FollowOf(m_LineBuf);
+    if (outcome.position >= 0 && lseek(fd, outcome.position, SEEK_SET) == outcome.position) {
+        follow->positionError = 0;
         return outcome.found;
+    }
     lseek(fd, 1, SEEK_END);
+    follow->positionError = EINVAL;
     return false;
 }
 

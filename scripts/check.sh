@@ -40,7 +40,7 @@ install_missing "${packages[@]}" || exit 1
 # TANDEL_EMULATE_X86=1 asks for it.
 x86_runs_natively() {
     local probe status
-    probe=$(mktemp -d) || return 1
+    probe=$(mktemp -d "$root/build/probe.XXXXXX") || return 1  # /tmp may be noexec
     printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
     # A probe that does not build says nothing about the kernel: the x86 build will say why.
     gcc -m32 -o "$probe/probe" "$probe/probe.c" >/dev/null 2>&1 || { rm -rf "$probe"; return 0; }
@@ -51,7 +51,7 @@ x86_runs_natively() {
 }
 x86_emulator=
 x86_way=
-if [ "${TANDEL_EMULATE_X86:-0}" != 0 ] || ! x86_runs_natively; then
+if [ "${TANDEL_EMULATE_X86:-}" = 1 ] || ! x86_runs_natively; then
     install_missing qemu-user || exit 1
     x86_emulator=qemu-i386
     x86_way=" (under qemu-i386)"

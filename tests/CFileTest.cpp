@@ -126,4 +126,9 @@ TEST(CFileTest, PathOperationsLookAtTheLinkItselfAndCreateEveryLevelPastFailures
     allocations.FailNext(1);
     EXPECT_EQ(CreateDirectory(base + "m"), "0");  // without memory: nothing done
     EXPECT_EQ(CreateDirectory("") + CreateDirectory("/") + CreateDirectory("///"), "011");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
+    const std::string relative = CreateDirectory("a/./b");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(relative, Line("a/") + Line("a/./", EEXIST) + Line("a/./b/") + "1");
 }

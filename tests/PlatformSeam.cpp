@@ -105,7 +105,7 @@ TANDEL_SEAM(int, accept, -1, "", (int fd, sockaddr* from, socklen_t* n), (fd, fr
 TANDEL_SEAM(int, bind, -1, "", (int fd, const sockaddr* at, socklen_t n), (fd, at, n), noexcept)
 TANDEL_SEAM(int, connect, -1, Address(to), (int fd, const sockaddr* to, socklen_t n), (fd, to, n))
 TANDEL_SEAM(int, flock, -1, "", (int fd, int operation), (fd, operation), noexcept)
-TANDEL_SEAM(int, fstat, -1, "", (int fd, struct stat* status), (fd, status), noexcept)
+TANDEL_SEAM(int, fstat64, -1, "", (int fd, struct stat64* status), (fd, status), noexcept)
 TANDEL_SEAM(int, fstatat64, -1, "", (int fd, const char* name, struct stat64* s, int flags),
             (fd, name, s, flags), noexcept)
 TANDEL_SEAM(int, ftruncate, -1, "", (int fd, off_t length), (fd, length), noexcept)

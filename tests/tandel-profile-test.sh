@@ -45,7 +45,8 @@ expect "0|[1-6]|" -f "$rc" get net same
 # set reports what became of its own write: one that landed succeeds although another writer set
 # the entry back right after it (one that the library refused fails with its reason, below).
 printf '[s]\nk=old\n' >"$rc"
-TANDEL_TEST_FLOCK="${run[*]} $tool -f $rc set s k old" tool=$seam expect "0||" -f "$rc" set s k new
+TANDEL_TEST_FLOCK=$(printf '%q ' "${run[@]}" "$tool" -f "$rc" set s k old) tool=$seam \
+    expect "0||" -f "$rc" set s k new
 cmp -s "$rc" <(printf '[s]\nk=old\n') || fail "the other writer did not come in"
 
 printf '[net]\nempty=\n' >"$rc"

@@ -32,7 +32,8 @@ PKG_CONFIG_PATH=$(dirname "$pcfiles")
 if [ ! -d "$1" ]; then
     # Packaged programs have no search path of their own: the system's
     # directories hold the library.
-    readelf -d "$prefix/bin/tandel-profile" | grep PATH && exit 1
+    dynamic=$(readelf -d "$prefix/bin/tandel-profile")
+    grep PATH <<<"$dynamic" && exit 1
     # The packaged .pc names the system's directories: pkg-config adds
     # nothing for the library's.
     test "$(PKG_CONFIG_SYSTEM_LIBRARY_PATH=/usr/lib/$multiarch pkg-config --libs tandel | xargs)" = -ltandel

@@ -13,8 +13,9 @@ trap 'rm -rf "$root"' EXIT
 admin=$root/var/lib/dpkg
 mkdir -p "$admin/info" "$admin/updates"
 touch "$admin/status"
-# The scratch root holds no C library packages to depend on.
-dpkg=(dpkg --root="$root" --admindir="$admin" --log="$root/dpkg.log" --force-depends)
+# The scratch root holds no C library packages to depend on; its files are
+# the caller's, so no root is needed.
+dpkg=(dpkg --root="$root" --admindir="$admin" --log="$root/dpkg.log" --force-depends --force-not-root)
 "${dpkg[@]}" --add-architecture i386
 "${dpkg[@]}" -i "$amd64/libtandel1_${version}_amd64.deb" "$i386/libtandel1_${version}_i386.deb"
 "${dpkg[@]}" -i "$amd64/libtandel-dev_${version}_amd64.deb" "$i386/libtandel-dev_${version}_i386.deb" \
