@@ -26,9 +26,10 @@ class CString;
 ///
 /// A profile object holds one stdio stream on the file, a descriptor of the
 /// file's directory (O_PATH: it reads and writes nothing, but counts against
-/// the process's limit of open files), and one block of 544 bytes (540 on
+/// the process's limit of open files), and one block of 552 bytes (544 on
 /// 32-bit x86): the 257-byte line buffer, then what the object knows of its
-/// path (the directory, the last component, the file it holds). Not copyable.
+/// path (the directory, the last component, the file it holds, whether the
+/// stream stands at a position a search found). Not copyable.
 /// It reads and writes the stream's descriptor directly (positioned reads and
 /// writes), so every operation sees the file as it is on disk at that moment,
 /// including what other processes wrote since the last call.
