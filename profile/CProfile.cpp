@@ -475,7 +475,7 @@ int ReplaceThroughTemporaryFile(int fd, off_t position, off_t replaced, const ch
 // bytes). The file ends up the old one or the new one; in memory, the new
 // bytes go out in one write, and the old ones are put back when it fails.
 // Returns 0, or the errno value of the failure; a position past the end of
-// the file (a failed search's) gives EINVAL.
+// the file (one that shrank since the search) gives EINVAL.
 int Replace(int fd, off_t size, off_t position, std::size_t replaced, const char* text,
             std::size_t length, const char* held, std::size_t heldLength, char* chunk) {
     if (held != nullptr && length == replaced && heldLength >= replaced) {
@@ -670,8 +670,8 @@ void CProfile::CloseFile() {
 }
 
 // The descriptor's offset is the position InsertContent works at. A search
-// that failed leaves it past the end of the file, where InsertContent refuses
-// to write: a lost position must not read as the end of a section.
+// that failed marks it as none, so that InsertContent refuses to write: a lost
+// position must not read as the end of a section.
 bool CProfile::FindEntry(const char* section, const char* key) {
     const Outcome outcome = LookUp(m_pStream, m_LineBuf, section, key);
     m_bSectionFound = outcome.sectionFound;
@@ -682,7 +682,6 @@ bool CProfile::FindEntry(const char* section, const char* key) {
         follow->positionError = 0;
         return outcome.found;
     }
-    lseek(fd, 1, SEEK_END);
     follow->positionError = EINVAL;
     return false;
 }

@@ -261,8 +261,10 @@ TEST_F(CProfileTest, FailedLookupsFindNothingAndRefusedMemoryChangesNothing) {
             EXPECT_TRUE(Read() == content + "X\n" ? !kept : n > 0 && Read() == content) << n;
         });
     EXPECT_GT(injected, 0);
+    profile.FindEntry("t", "k");
     PlatformSeam::Fail("lseek", 1, EIO);
     profile.InsertContent("X\n", 0);
+    EXPECT_EQ(PlatformSeam::FailedFunction(), "lseek");
     EXPECT_TRUE(Read() == content);
     for (const auto& [section, key] :
          {std::pair<const char*, const char*>{nullptr, "k0"}, {"s", nullptr}}) {
