@@ -182,7 +182,7 @@ step "lintian" lintian_clean build/native/*_"$version"_amd64.deb build/x86/*_"$v
 share=$(cloc --vcs=git --quiet --csv --by-file \
     --include-lang="C++,C/C++ Header,CMake,Bourne Shell,Bourne Again Shell,Python" . |
     awk -F, '$2 ~ /^(tests|fuzz)\// {tests += $5} $1 == "SUM" {all = $5}
-             END {if (all > 0) printf "%.1f", 100 * tests / all}')
+             END {if (all > 0) printf "%.2f", 100 * tests / all}')
 step "test share ${share:-unmeasured} % (25 to 33)" \
     awk -v share="${share:-0}" 'BEGIN {exit !(share >= 25 && share <= 33)}'
 
